@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project builds and tests with.
+# Runs apt-get as root, through sudo when the caller is not root.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config
+    clang clang-format
+    libgtest-dev libgmock-dev libbenchmark-dev
+    qt6-base-dev qt6-qpa-plugins
+    libhidapi-dev libudev-dev libffi-dev
+    xvfb
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+as_root=()
+[ "$(id -u)" -ne 0 ] && as_root=(sudo)
+echo "Installing: ${missing[*]}"
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"

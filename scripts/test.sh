@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Builds the project in three configurations and runs the tests of each:
+#   build/ci    optimised with debug info, warnings as errors: every test
+#   build/asan  address + undefined-behaviour sanitizers: every test
+#   build/tsan  thread sanitizer: the tests labelled "threads"
+# Ends with one summary line over all three.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh || exit 1
+
+jobs=${LYX_JOBS:-2}
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+
+total=0
+failed=0
+failures=()
+
+run_config() {
+    local name=$1 label=$2; shift 2
+    local dir=build/$name
+    echo "=== configuration $name ==="
+    if ! cmake -S . -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1; then
+        cat "$dir.configure.log"; failures+=("$name: configure"); failed=$((failed + 1)); return
+    fi
+    if ! cmake --build "$dir" -j "$jobs"; then
+        failures+=("$name: build"); failed=$((failed + 1)); return
+    fi
+    local args=(--test-dir "$dir" --output-on-failure -j "$jobs")
+    [ -n "$label" ] && args+=(-L "$label")
+    ctest "${args[@]}" | tee "$dir.ctest.log"
+    local line n f
+    line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$dir.ctest.log" | tail -n 1)
+    if [ -z "$line" ]; then
+        failures+=("$name: no test summary"); failed=$((failed + 1)); return
+    fi
+    n=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+    f=$(sed -E 's/.*, ([0-9]+) tests failed.*/\1/' <<<"$line")
+    total=$((total + n)); failed=$((failed + f))
+    [ "$f" -ne 0 ] && failures+=("$name: $f failed")
+}
+
+mkdir -p build
+run_config ci "" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLYX_WERROR=ON
+run_config asan "" -DCMAKE_BUILD_TYPE=Debug -DLYX_WERROR=ON "-DLYX_SANITIZE=address,undefined" \
+    -DLYX_BUILD_BENCHMARKS=OFF
+run_config tsan threads -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLYX_WERROR=ON -DLYX_SANITIZE=thread \
+    -DLYX_BUILD_BENCHMARKS=OFF -DLYX_BUILD_GUI=OFF
+
+echo
+echo "=== summary over ci, asan and tsan ==="
+for f in "${failures[@]}"; do echo "FAILED $f"; done
+passed=$((total - failed))
+pct=0
+[ "$total" -gt 0 ] && pct=$((100 * (passed < 0 ? 0 : passed) / total))
+echo "${pct}% tests passed, ${failed} tests failed out of ${total}"
+[ ${#failures[@]} -eq 0 ]
