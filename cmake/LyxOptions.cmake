@@ -23,6 +23,7 @@ if(LYX_SANITIZE)
     add_link_options(-fsanitize=${LYX_SANITIZE})
     if(LYX_SANITIZE MATCHES "undefined")
         add_compile_options(-fno-sanitize-recover=undefined)
+        add_compile_definitions(LYX_SANITIZE_UNDEFINED)
     endif()
 endif()
 

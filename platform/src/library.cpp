@@ -6,7 +6,9 @@
 
 namespace lyx::platform {
 
-DynamicLibrary::~DynamicLibrary() { close(); }
+DynamicLibrary::~DynamicLibrary() {
+    close();
+}
 
 DynamicLibrary::DynamicLibrary(DynamicLibrary &&other) noexcept
     : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_)) {}

@@ -59,7 +59,7 @@ struct Message {
 };
 
 class ThreadQueue {
-public:
+  public:
     ThreadQueue(int eventFd, std::int32_t thread) : fd_(eventFd), thread_(thread) {}
     ~ThreadQueue() { ::close(fd_); }
     ThreadQueue(const ThreadQueue &) = delete;
@@ -117,7 +117,7 @@ public:
         return take([](const Message &) { return true; });
     }
 
-private:
+  private:
     void signal() {
         std::uint64_t one = 1;
         [[maybe_unused]] ssize_t n = ::write(fd_, &one, sizeof one);
@@ -137,7 +137,7 @@ private:
 // All windows of the process, in creation order. Never destroyed, so threads
 // that end during process shutdown can still unregister their windows.
 class WindowTable {
-public:
+  public:
     WindowHandle add(std::shared_ptr<Window> window) {
         std::lock_guard guard(lock_);
         window->handle = next_++;
@@ -183,7 +183,7 @@ public:
         return removed;
     }
 
-private:
+  private:
     std::mutex lock_;
     std::map<WindowHandle, std::shared_ptr<Window>> windows_;
     WindowHandle next_ = 0x10000;
@@ -197,13 +197,14 @@ WindowTable &windowTable() {
 // The calling thread's queue, made on first use; at thread end its windows are
 // destroyed and the senders still waiting on it are released.
 class ThreadSlot {
-public:
+  public:
     ThreadSlot() = default;
     ThreadSlot(const ThreadSlot &) = delete;
     ThreadSlot &operator=(const ThreadSlot &) = delete;
     ~ThreadSlot() {
         if (!queue_) return;
-        for (auto &window : windowTable().removeOwnedBy(queue_->thread())) window->alive = false;
+        for (auto &window : windowTable().removeOwnedBy(queue_->thread()))
+            window->alive = false;
         for (auto &message : queue_->close()) {
             if (message.send) abandon(*message.send);
         }
@@ -220,7 +221,7 @@ public:
 
     std::shared_ptr<ThreadQueue> shared() const { return queue_; }
 
-private:
+  private:
     std::shared_ptr<ThreadQueue> queue_;
 };
 
@@ -255,8 +256,8 @@ bool dispatch(Message &message) {
         }
         return false;
     }
-    std::intptr_t result = callHandler(*message.window, message.message, message.wParam,
-                                       message.lParam);
+    std::intptr_t result =
+        callHandler(*message.window, message.message, message.wParam, message.lParam);
     if (message.send) {
         std::lock_guard guard(message.send->lock);
         message.send->result = result;
@@ -268,7 +269,9 @@ bool dispatch(Message &message) {
 
 }  // namespace
 
-std::int32_t currentThreadId() { return static_cast<std::int32_t>(::gettid()); }
+std::int32_t currentThreadId() {
+    return static_cast<std::int32_t>(::gettid());
+}
 
 WindowHandle createWindow(std::string title, MessageHandler handler) {
     if (threadSlot.get(true) == nullptr) return 0;
@@ -293,9 +296,13 @@ bool destroyWindow(WindowHandle handle) {
     return true;
 }
 
-bool isWindow(WindowHandle handle) { return windowTable().find(handle) != nullptr; }
+bool isWindow(WindowHandle handle) {
+    return windowTable().find(handle) != nullptr;
+}
 
-WindowHandle findWindow(std::string_view title) { return windowTable().findTitle(title); }
+WindowHandle findWindow(std::string_view title) {
+    return windowTable().findTitle(title);
+}
 
 std::int32_t windowThreadId(WindowHandle handle) {
     auto window = windowTable().find(handle);
@@ -324,8 +331,7 @@ std::optional<std::intptr_t> sendMessage(WindowHandle handle, std::uint32_t mess
 
     std::unique_lock guard(send->lock);
     send->finished.wait(guard, stop, [&] {
-        return send->phase == SendState::Phase::Done ||
-               send->phase == SendState::Phase::Abandoned;
+        return send->phase == SendState::Phase::Done || send->phase == SendState::Phase::Abandoned;
     });
     switch (send->phase) {
         case SendState::Phase::Done:
@@ -381,5 +387,9 @@ bool waitForMessages(int timeoutMs) {
 
 }  // namespace lyx::platform
 
-extern "C" int LyxMessageFd(void) { return lyx::platform::messageFd(); }
-extern "C" int LyxPumpMessages(void) { return lyx::platform::pumpMessages(); }
+extern "C" int LyxMessageFd(void) {
+    return lyx::platform::messageFd();
+}
+extern "C" int LyxPumpMessages(void) {
+    return lyx::platform::pumpMessages();
+}

@@ -7,7 +7,8 @@
 
 TEST(ByteString, KeepsEveryByteValueAndLength) {
     std::vector<uint8_t> bytes(256);
-    for (int i = 0; i < 256; ++i) bytes[i] = static_cast<uint8_t>(i);
+    for (int i = 0; i < 256; ++i)
+        bytes[i] = static_cast<uint8_t>(i);
     LyxBStr s = SysAllocStringByteLen(bytes.data(), 256);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(SysStringByteLen(s), 256u);
@@ -21,7 +22,8 @@ TEST(ByteString, NullSourceGivesZeroFilledString) {
     LyxBStr s = SysAllocStringByteLen(nullptr, 5);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(SysStringByteLen(s), 5u);
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(s[i], 0);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(s[i], 0);
     SysFreeString(s);
 }
 

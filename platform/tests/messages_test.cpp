@@ -22,7 +22,7 @@ bool readable(int fd) {
 
 // A thread that owns one window and pumps only when asked to.
 class Owner {
-public:
+  public:
     explicit Owner(MessageHandler handler, std::string title = "owner") {
         thread_ = std::jthread([this, handler = std::move(handler), title](std::stop_token st) {
             window_ = createWindow(title, handler);
@@ -54,14 +54,15 @@ public:
     void pump() {
         pumpRequests_ += 1;
         pumpRequests_.notify_all();
-        while (int v = pumpRequests_.load()) pumpRequests_.wait(v);
+        while (int v = pumpRequests_.load())
+            pumpRequests_.wait(v);
     }
     WindowHandle window() const { return window_; }
     std::int32_t tid() const { return tid_; }
     int pumped() const { return pumped_; }
     bool destroyOnExit_ = false;
 
-private:
+  private:
     std::latch ready_{1};
     std::atomic<int> pumpRequests_{0};
     std::atomic<int> pumped_{0};
@@ -74,12 +75,13 @@ private:
 
 TEST(Messages, SendFromOwnerThreadCallsHandlerDirectly) {
     int calls = 0;
-    WindowHandle w = createWindow("direct", [&](WindowHandle h, std::uint32_t m, std::uintptr_t wp,
-                                                std::intptr_t lp) -> std::intptr_t {
-        ++calls;
-        EXPECT_EQ(m, 0x720u);
-        return static_cast<std::intptr_t>(wp) + lp + (h != 0);
-    });
+    WindowHandle w = createWindow(
+        "direct",
+        [&](WindowHandle h, std::uint32_t m, std::uintptr_t wp, std::intptr_t lp) -> std::intptr_t {
+            ++calls;
+            EXPECT_EQ(m, 0x720u);
+            return static_cast<std::intptr_t>(wp) + lp + (h != 0);
+        });
     ASSERT_NE(w, 0);
     auto result = sendMessage(w, 0x720, 40, 1);
     ASSERT_TRUE(result.has_value());
@@ -95,7 +97,8 @@ TEST(Messages, CrossThreadSendWaitsForOwnerDispatch) {
         handledOn = currentThreadId();
         return static_cast<std::intptr_t>(wp * 2);
     });
-    auto result = std::async(std::launch::async, [&] { return sendMessage(owner.window(), 1, 21, 0); });
+    auto result =
+        std::async(std::launch::async, [&] { return sendMessage(owner.window(), 1, 21, 0); });
     EXPECT_EQ(result.wait_for(50ms), std::future_status::timeout) << "returned before dispatch";
     owner.pump();
     ASSERT_EQ(result.wait_for(5s), std::future_status::ready);
@@ -108,10 +111,11 @@ TEST(Messages, CrossThreadSendWaitsForOwnerDispatch) {
 
 TEST(Messages, MessageFdIsReadableExactlyWhileMessagesWait) {
     int calls = 0;
-    WindowHandle w = createWindow("fd", [&](WindowHandle, std::uint32_t, std::uintptr_t, std::intptr_t) {
-        ++calls;
-        return std::intptr_t{0};
-    });
+    WindowHandle w =
+        createWindow("fd", [&](WindowHandle, std::uint32_t, std::uintptr_t, std::intptr_t) {
+            ++calls;
+            return std::intptr_t{0};
+        });
     int fd = LyxMessageFd();
     ASSERT_GE(fd, 0);
     EXPECT_EQ(fd, LyxMessageFd());
@@ -144,22 +148,27 @@ TEST(Messages, PumpDispatchesOnlyWhatWaitedWhenCalled) {
 
 TEST(Messages, PostedMessagesKeepTheirOrder) {
     std::vector<std::uintptr_t> seen;
-    WindowHandle w = createWindow("order", [&](WindowHandle, std::uint32_t, std::uintptr_t wp, std::intptr_t) {
-        seen.push_back(wp);
-        return std::intptr_t{0};
-    });
+    WindowHandle w =
+        createWindow("order", [&](WindowHandle, std::uint32_t, std::uintptr_t wp, std::intptr_t) {
+            seen.push_back(wp);
+            return std::intptr_t{0};
+        });
     std::jthread poster([&] {
-        for (std::uintptr_t i = 0; i < 100; ++i) postMessage(w, 5, i, 0);
+        for (std::uintptr_t i = 0; i < 100; ++i)
+            postMessage(w, 5, i, 0);
     });
     poster.join();
     EXPECT_EQ(pumpMessages(), 100);
     ASSERT_EQ(seen.size(), 100u);
-    for (std::uintptr_t i = 0; i < 100; ++i) EXPECT_EQ(seen[i], i);
+    for (std::uintptr_t i = 0; i < 100; ++i)
+        EXPECT_EQ(seen[i], i);
     destroyWindow(w);
 }
 
 TEST(Messages, WindowsAreFoundByTitleUntilDestroyed) {
-    auto handler = [](WindowHandle, std::uint32_t, std::uintptr_t, std::intptr_t) { return std::intptr_t{0}; };
+    auto handler = [](WindowHandle, std::uint32_t, std::uintptr_t, std::intptr_t) {
+        return std::intptr_t{0};
+    };
     WindowHandle a = createWindow("LyxDrv 1234- 1", handler);
     WindowHandle b = createWindow("LyxDrv 1234- 2", handler);
     EXPECT_EQ(findWindow("LyxDrv 1234- 1"), a);
@@ -182,8 +191,8 @@ TEST(Messages, SenderGivesUpWhenStoppedAndTheMessageNeverRuns) {
         return std::intptr_t{1};
     });
     std::stop_source stop;
-    auto result = std::async(std::launch::async,
-                             [&] { return sendMessage(owner.window(), 1, 0, 0, stop.get_token()); });
+    auto result = std::async(
+        std::launch::async, [&] { return sendMessage(owner.window(), 1, 0, 0, stop.get_token()); });
     EXPECT_EQ(result.wait_for(30ms), std::future_status::timeout);
     stop.request_stop();
     ASSERT_EQ(result.wait_for(5s), std::future_status::ready);
@@ -199,7 +208,8 @@ TEST(Messages, SenderGivesUpWhenTheWindowIsDestroyed) {
         ++calls;
         return std::intptr_t{1};
     });
-    auto result = std::async(std::launch::async, [&] { return sendMessage(owner.window(), 1, 0, 0); });
+    auto result =
+        std::async(std::launch::async, [&] { return sendMessage(owner.window(), 1, 0, 0); });
     EXPECT_EQ(result.wait_for(30ms), std::future_status::timeout);
     EXPECT_TRUE(destroyWindow(owner.window()));
     ASSERT_EQ(result.wait_for(5s), std::future_status::ready);
@@ -232,18 +242,21 @@ TEST(Messages, HandlerMaySendToAnotherThreadWhileDispatching) {
             std::this_thread::yield();
         }
     });
-    WindowHandle outer = createWindow("outer", [&](WindowHandle, std::uint32_t, std::uintptr_t wp, std::intptr_t) {
-        return sendMessage(inner.window(), 1, wp, 0).value_or(-1);
-    });
+    WindowHandle outer =
+        createWindow("outer", [&](WindowHandle, std::uint32_t, std::uintptr_t wp, std::intptr_t) {
+            return sendMessage(inner.window(), 1, wp, 0).value_or(-1);
+        });
     EXPECT_EQ(sendMessage(outer, 1, 9, 0).value_or(-1), 10);
     destroyWindow(outer);
 }
 
 TEST(Messages, ThrowingHandlerDoesNotTakeThePumpDown) {
-    WindowHandle w = createWindow("throws", [](WindowHandle, std::uint32_t m, std::uintptr_t, std::intptr_t) -> std::intptr_t {
-        if (m == 1) throw std::runtime_error("boom");
-        return 7;
-    });
+    WindowHandle w = createWindow(
+        "throws",
+        [](WindowHandle, std::uint32_t m, std::uintptr_t, std::intptr_t) -> std::intptr_t {
+            if (m == 1) throw std::runtime_error("boom");
+            return 7;
+        });
     testing::internal::CaptureStderr();
     postMessage(w, 1, 0, 0);
     EXPECT_EQ(pumpMessages(), 1);
@@ -254,7 +267,8 @@ TEST(Messages, ThrowingHandlerDoesNotTakeThePumpDown) {
 }
 
 TEST(Messages, WaitForMessagesWakesOnPost) {
-    WindowHandle w = createWindow("wait", [](WindowHandle, std::uint32_t, std::uintptr_t, std::intptr_t) { return std::intptr_t{0}; });
+    WindowHandle w = createWindow("wait", [](WindowHandle, std::uint32_t, std::uintptr_t,
+                                             std::intptr_t) { return std::intptr_t{0}; });
     EXPECT_FALSE(waitForMessages(0));
     std::jthread poster([&] { postMessage(w, 1, 0, 0); });
     EXPECT_TRUE(waitForMessages(5000));

@@ -9,7 +9,7 @@
 namespace lyx::platform {
 
 class LYX_PLATFORM_API DynamicLibrary {
-public:
+  public:
     DynamicLibrary() = default;
     ~DynamicLibrary();
     DynamicLibrary(DynamicLibrary &&other) noexcept;
@@ -33,7 +33,7 @@ public:
     // The loader's text for the last failure.
     const std::string &error() const { return error_; }
 
-private:
+  private:
     void *handle_ = nullptr;
     std::string error_;
 };

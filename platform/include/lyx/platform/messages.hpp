@@ -64,8 +64,8 @@ LYX_PLATFORM_API std::optional<std::intptr_t> sendMessage(WindowHandle window,
 
 // Queues a message for the window's owner thread and returns at once; false when
 // the window does not exist.
-LYX_PLATFORM_API bool postMessage(WindowHandle window, std::uint32_t message,
-                                  std::uintptr_t wParam, std::intptr_t lParam);
+LYX_PLATFORM_API bool postMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                  std::intptr_t lParam);
 
 // The calling thread's message descriptor and pump; see LyxPlatform.h.
 LYX_PLATFORM_API int messageFd();

@@ -1,0 +1,170 @@
+// Load and unload, opening and closing links, the notification window.
+
+#include "driver.hpp"
+
+#include "lyx/platform/clock.hpp"
+
+namespace lyx::drv {
+
+namespace {
+
+// A number as the design's text conversion writes it: a leading blank for
+// zero and positive numbers, the minus sign for negative ones.
+std::string numberText(std::int64_t n) {
+    return (n >= 0 ? " " : "") + std::to_string(n);
+}
+
+constexpr const char *kWindowFailure = "Cannot create callback handler window!";
+
+}  // namespace
+
+std::string notifyWindowTitle(std::int32_t threadId, std::int32_t instance) {
+    return "LyxDrv" + numberText(threadId) + "-" + numberText(instance);
+}
+
+Driver::Driver() = default;
+
+Driver::~Driver() {
+    closePort();
+    std::lock_guard guard(windowsLock_);
+    for (WindowHandle window : ownWindows_)
+        platform::destroyWindow(window);
+    ownWindows_.clear();
+}
+
+void Driver::initialise(std::intptr_t callback) {
+    callbackAddress = callback;
+}
+
+void Driver::initialiseMulti(std::intptr_t callback, std::int32_t instance) {
+    callbackAddress = callback;
+    instanceNumber = instance;
+}
+
+WindowHandle Driver::createCallbackWindow(std::int32_t threadId) {
+    WindowHandle window =
+        platform::createWindow(notifyWindowTitle(threadId, instanceNumber.load()),
+                               [this](WindowHandle w, std::uint32_t m, std::uintptr_t wp,
+                                      std::intptr_t lp) { return windowProc(w, m, wp, lp); });
+    if (window != 0) {
+        std::lock_guard guard(windowsLock_);
+        ownWindows_.push_back(window);
+    }
+    return window;
+}
+
+std::intptr_t Driver::windowProc(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                 std::intptr_t) {
+    switch (message) {
+        case kWmDrvFrame:
+            deliver();
+            // Cleared only after a frame hand-over: clearing it after any other
+            // message could let a command start while a frame is still on its way
+            // to this thread, and that command would then wait for a reply the
+            // blocked processor cannot take.
+            inCallback = 0;
+            break;
+        case platform::kWmDeviceChange:
+            if (wParam == kDeviceArrival || wParam == kDeviceRemoveComplete) {
+                if (auto transport = currentTransport()) transport->enumerate();
+            }
+            break;
+        case platform::kWmClose:
+            platform::destroyWindow(window);
+            break;
+        default:
+            break;
+    }
+    return 0;
+}
+
+std::shared_ptr<LinkTransport> Driver::currentTransport() const {
+    std::lock_guard guard(transportLock_);
+    return transport_;
+}
+
+bool Driver::STARTWORKERS() {
+    std::int32_t thread = platform::currentThreadId();
+    WindowHandle window = platform::findWindow(notifyWindowTitle(thread, instanceNumber.load()));
+    if (window == 0) window = createCallbackWindow(thread);
+    if (window == 0) {
+        LyxMessageBox(kWindowFailure, "LyxDrv", LYX_MB_OK | LYX_MB_TASKMODAL);
+        return false;
+    }
+    notifyWindow = window;
+
+    std::shared_ptr<LinkTransport> transport = currentTransport();
+    {
+        std::lock_guard guard(rxLock);
+        processorIdle_ = false;
+        wakePending_ = true;  // take whatever the ring already holds
+    }
+    processor_ = std::jthread([this](std::stop_token stop) { processorLoop(stop); });
+    if (transport) {
+        transport->start([this](std::span<const std::uint8_t> bytes) { RXAPPEND(bytes); },
+                         [this] {
+                             platform::postMessage(notifyWindow.load(), platform::kWmDeviceChange,
+                                                   kDeviceArrival, 0);
+                         });
+    }
+    return true;
+}
+
+bool Driver::openLink(std::shared_ptr<LinkTransport> transport, bool usb) {
+    std::lock_guard guard(linkLock);
+    usbMode = usb;
+    // Whatever link is open is closed first: one copy of the driver serves one
+    // link, and two sets of readers must never feed the same ring.
+    stopWorkersAndTransport();
+    serialOpen = usbOpen = false;
+    stopWorkers = false;
+    {
+        std::lock_guard t(transportLock_);
+        transport_ = std::move(transport);
+    }
+    bool started = STARTWORKERS();
+    if (usb) {
+        usbOpen = true;
+    } else {
+        serialOpen = true;
+    }
+    return started;
+}
+
+void Driver::stopWorkersAndTransport() {
+    stopWorkers = true;
+    if (auto transport = currentTransport()) transport->stop();
+    if (processor_.joinable()) {
+        processor_.request_stop();
+        processor_.join();
+    }
+}
+
+std::int32_t Driver::closePort() {
+    std::lock_guard guard(linkLock);
+    if (!serialOpen && !usbOpen) return 0;
+    stopWorkersAndTransport();
+    serialOpen = usbOpen = false;
+    return 0;
+}
+
+void Driver::enumUsb() {
+    platform::pumpMessages();
+}
+
+float Driver::readRevision(std::uint8_t slot) const {
+    if (slot < 1 || slot >= kUsbSlots) return 0.0f;
+    auto transport = currentTransport();
+    return transport ? transport->revision(slot) : 0.0f;
+}
+
+}  // namespace lyx::drv
+
+namespace lyx::drv {
+
+Driver &driver() {
+    static Driver instance;
+    return instance;
+}
+
+}  // namespace lyx::drv
