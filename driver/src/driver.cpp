@@ -8,10 +8,12 @@ namespace lyx::drv {
 
 namespace {
 
-// A number as the design's text conversion writes it: a leading blank for
+// A number as the window title writes it: a leading blank for
 // zero and positive numbers, the minus sign for negative ones.
 std::string numberText(std::int64_t n) {
-    return (n >= 0 ? " " : "") + std::to_string(n);
+    std::string text = std::to_string(n);
+    if (n >= 0) text.insert(text.begin(), ' ');
+    return text;
 }
 
 constexpr const char *kWindowFailure = "Cannot create callback handler window!";
