@@ -3,6 +3,9 @@
 #include "driver.hpp"
 
 #include "lyx/platform/clock.hpp"
+#include "ports/port_names.hpp"
+#include "ports/serial_transport.hpp"
+#include "ports/usb_transport.hpp"
 
 namespace lyx::drv {
 
@@ -103,11 +106,18 @@ bool Driver::STARTWORKERS() {
     }
     processor_ = std::jthread([this](std::stop_token stop) { processorLoop(stop); });
     if (transport) {
-        transport->start([this](std::span<const std::uint8_t> bytes) { RXAPPEND(bytes); },
-                         [this] {
-                             platform::postMessage(notifyWindow.load(), platform::kWmDeviceChange,
-                                                   kDeviceArrival, 0);
-                         });
+        LinkTransport::Receiver receiver;
+        if (usbMode) {
+            receiver = [this](std::span<const std::uint8_t> bytes) { RXAPPEND(bytes); };
+        } else {
+            receiver = [this, stop = linkStop_.get_token()](std::span<const std::uint8_t> bytes) {
+                RXAPPENDWAIT(bytes, stop);
+            };
+        }
+        transport->start(std::move(receiver), [this] {
+            platform::postMessage(notifyWindow.load(), platform::kWmDeviceChange, kDeviceArrival,
+                                  0);
+        });
     }
     return true;
 }
@@ -120,6 +130,7 @@ bool Driver::openLink(std::shared_ptr<LinkTransport> transport, bool usb) {
     stopWorkersAndTransport();
     serialOpen = usbOpen = false;
     stopWorkers = false;
+    linkStop_ = std::stop_source();
     {
         std::lock_guard t(transportLock_);
         transport_ = std::move(transport);
@@ -133,20 +144,46 @@ bool Driver::openLink(std::shared_ptr<LinkTransport> transport, bool usb) {
     return started;
 }
 
-void Driver::stopWorkersAndTransport() {
+bool Driver::stopWorkersAndTransport() {
     stopWorkers = true;
-    if (auto transport = currentTransport()) transport->stop();
+    linkStop_.request_stop();
+    bool closed = true;
+    if (auto transport = currentTransport()) closed = transport->stop();
     if (processor_.joinable()) {
         processor_.request_stop();
         processor_.join();
     }
+    return closed;
+}
+
+std::int32_t Driver::closeLinkLocked() {
+    if (!serialOpen && !usbOpen) return 0;
+    if (!stopWorkersAndTransport()) return -2;
+    serialOpen = usbOpen = false;
+    return 0;
 }
 
 std::int32_t Driver::closePort() {
     std::lock_guard guard(linkLock);
-    if (!serialOpen && !usbOpen) return 0;
-    stopWorkersAndTransport();
-    serialOpen = usbOpen = false;
+    return closeLinkLocked();
+}
+
+std::int32_t Driver::openPort(std::int16_t port, std::int32_t baudRate) {
+    {
+        std::lock_guard guard(linkLock);
+        usbMode = false;
+        if (serialOpen) closeLinkLocked();
+    }
+    auto opened = SerialTransport::open(serialDevicePath(port), baudRate);
+    if (opened.code != SerialTransport::kOpened) return opened.code;
+    openLink(std::move(opened.transport), false);
+    return 0;
+}
+
+std::int32_t Driver::openUsb() {
+    auto transport = std::make_shared<UsbTransport>(makeHidBus());
+    openLink(transport, true);
+    transport->enumerate();
     return 0;
 }
 

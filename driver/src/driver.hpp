@@ -61,7 +61,12 @@ class Driver {
     // Opens a link over `transport` (the common part of OPENPORT and OPENUSB):
     // closes what is open, starts the workers. Returns STARTWORKERS' result.
     bool openLink(std::shared_ptr<LinkTransport> transport, bool usb);
-    // CLOSEPORT: stops the workers and the transport; the ring is kept.
+    // OPENPORT: 0 opened, -1 settings refused, -2 the port cannot be opened.
+    std::int32_t openPort(std::int16_t port, std::int32_t baudRate);
+    // OPENUSB: opens the USB link and finds the base stations; always 0.
+    std::int32_t openUsb();
+    // CLOSEPORT: stops the workers and the transport; the ring is kept. -2 when
+    // the device could not be closed (the link then still counts as open).
     std::int32_t closePort();
     // ENUMUSB: dispatches the calling thread's waiting messages.
     void enumUsb();
@@ -78,6 +83,10 @@ class Driver {
     // Appends received bytes to the ring (overflow rule of RxRing) and wakes the
     // frame processor.
     void RXAPPEND(std::span<const std::uint8_t> bytes);
+    // For serial readers: waits until the ring has room for the chunk instead of
+    // dropping unprocessed bytes (the line's own buffer holds what follows), or
+    // until `stop` is raised, which drops the chunk.
+    void RXAPPENDWAIT(std::span<const std::uint8_t> bytes, std::stop_token stop);
     // Takes at most one frame from the ring; rxLock must be held. True when a
     // frame was taken (so there may be more).
     bool PROCESSRX(std::stop_token stop = {});
@@ -126,10 +135,15 @@ class Driver {
     void processorLoop(std::stop_token stop);
     void wakeProcessor();  // rxLock held
     std::shared_ptr<LinkTransport> currentTransport() const;
-    void stopWorkersAndTransport();
+    bool stopWorkersAndTransport();
+    std::int32_t closeLinkLocked();  // linkLock held
 
     std::condition_variable_any rxWake_;        // the processor sleeps here
     std::condition_variable_any replyArrived_;  // an exchange waits here
+    std::condition_variable_any roomInRing_;    // a serial reader waits here
+    int roomWaiters_ = 0;
+    void ringSpaceFreed();  // rxLock held
+    std::stop_source linkStop_;
     bool wakePending_ = false;
     bool processorIdle_ = true;
     std::condition_variable_any processorIdleChanged_;

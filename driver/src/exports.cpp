@@ -35,6 +35,14 @@ void CLRBUFFERS(void) {
     driver().clearBuffers();
 }
 
+int32_t OPENPORT(int16_t port, int32_t baudRate) {
+    return driver().openPort(port, baudRate);
+}
+
+int32_t OPENUSB(void) {
+    return driver().openUsb();
+}
+
 void ENUMUSB(void) {
     driver().enumUsb();
 }

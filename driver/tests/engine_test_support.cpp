@@ -53,8 +53,8 @@ void EngineTest::TearDown() {
     INITIALISEMULTI(nullptr, 0);
 }
 
-void EngineTest::open() {
-    ASSERT_TRUE(d.openLink(transport, false));
+void EngineTest::open(bool usb) {
+    ASSERT_TRUE(d.openLink(transport, usb));
 }
 
 Bytes EngineTest::frame(std::uint8_t address, std::initializer_list<std::uint8_t> payload) {

@@ -33,8 +33,9 @@ class EngineTest : public ::testing::Test {
     void SetUp() override;
     void TearDown() override;
 
-    // Opens a link on the test thread.
-    void open();
+    // Opens a link on the test thread: in USB mode the ring's overflow rule
+    // applies to appends, in serial mode appends wait for room.
+    void open(bool usb = true);
     // The frame that base station `address` sends with `payload`.
     static Bytes frame(std::uint8_t address, std::initializer_list<std::uint8_t> payload);
     void inject(const Bytes &bytes) { ASSERT_TRUE(transport->inject(bytes)); }

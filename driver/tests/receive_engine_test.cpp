@@ -122,6 +122,41 @@ TEST_F(PollingMode, OverflowingChunkEmptiesTheRingAndIsItselfStored) {
     EXPECT_EQ(nextPacket(), std::nullopt);
 }
 
+TEST_F(PollingMode, SerialAppendWaitsForRoomInsteadOfDropping) {
+    open(false);
+    Bytes waiting = frame(1, {0x03, 0x01});
+    inject(waiting);
+    ASSERT_TRUE(waitIdle());
+    inject(Bytes(21000, 0x11));  // held back behind the full mailbox
+    Bytes kept = frame(1, {0x03, 0x03});
+    Bytes chunk(1000 - kept.size(), 0);
+    chunk.insert(chunk.begin(), kept.begin(), kept.end());
+    const auto dropped = d.droppedBytes;
+    std::atomic<bool> appended{false};
+    std::jthread reader([&] {
+        transport->inject(chunk);
+        appended = true;
+    });
+    ASSERT_TRUE(waitIdle());
+    EXPECT_FALSE(appended.load()) << "the chunk must wait, not push out unprocessed bytes";
+    EXPECT_EQ(nextPacket(), waiting);  // the ring is processed and room appears
+    reader.join();
+    EXPECT_TRUE(appended.load());
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(nextPacket(), kept);
+    EXPECT_EQ(d.droppedBytes, dropped);
+}
+
+TEST_F(PollingMode, ClosingReleasesASerialAppendWaitingForRoom) {
+    open(false);
+    inject(frame(1, {0x03, 0x01}));
+    inject(Bytes(21500, 0x11));
+    std::jthread reader([&] { transport->inject(Bytes(1000, 0x22)); });
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(CLOSEPORT(), 0);
+    reader.join();  // returns: the chunk is dropped with the link
+}
+
 TEST_F(PollingMode, GetNextPacketBeforeAnyOpenIsEmpty) {
     EXPECT_EQ(ANYINQUEUE(), 0);
     EXPECT_EQ(GETNEXTPACKET(), nullptr);

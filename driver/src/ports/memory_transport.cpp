@@ -8,10 +8,11 @@ void MemoryTransport::start(Receiver received, DeviceChange devicesChanged) {
     devicesChanged_ = std::move(devicesChanged);
 }
 
-void MemoryTransport::stop() {
+bool MemoryTransport::stop() {
     std::lock_guard guard(lock_);
     received_ = nullptr;
     devicesChanged_ = nullptr;
+    return true;
 }
 
 bool MemoryTransport::send(std::uint8_t address, std::span<const std::uint8_t> frame) {

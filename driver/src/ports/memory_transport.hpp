@@ -22,7 +22,7 @@ class MemoryTransport final : public LinkTransport {
     using SendHook = std::function<void(std::uint8_t address, const link::Bytes &frame)>;
 
     void start(Receiver received, DeviceChange devicesChanged) override;
-    void stop() override;
+    bool stop() override;
     bool send(std::uint8_t address, std::span<const std::uint8_t> frame) override;
     void enumerate() override;
 

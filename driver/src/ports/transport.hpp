@@ -25,8 +25,9 @@ class LinkTransport {
     // Starts the readers.
     virtual void start(Receiver received, DeviceChange devicesChanged) = 0;
 
-    // Stops the readers and waits until they have ended.
-    virtual void stop() = 0;
+    // Stops the readers, waits until they have ended and releases the device.
+    // False when the device could not be closed cleanly.
+    virtual bool stop() = 0;
 
     // Sends one link frame to base station `address`; false when it was not sent.
     virtual bool send(std::uint8_t address, std::span<const std::uint8_t> frame) = 0;

@@ -28,6 +28,22 @@ void Driver::RXAPPEND(std::span<const std::uint8_t> bytes) {
     wakeProcessor();
 }
 
+void Driver::RXAPPENDWAIT(std::span<const std::uint8_t> bytes, std::stop_token stop) {
+    if (bytes.empty()) return;
+    std::unique_lock guard(rxLock);
+    const auto need = std::min<std::size_t>(bytes.size(), RxRing::kCapacity);
+    ++roomWaiters_;
+    roomInRing_.wait(guard, stop, [&] { return rxRing.freeSpace() >= need; });
+    --roomWaiters_;
+    if (stop.stop_requested()) return;
+    droppedBytes += rxRing.append(bytes);
+    wakeProcessor();
+}
+
+void Driver::ringSpaceFreed() {
+    if (roomWaiters_ > 0) roomInRing_.notify_all();
+}
+
 void Driver::processorLoop(std::stop_token stop) {
     std::unique_lock guard(rxLock);
     while (!stop.stop_requested()) {
@@ -61,11 +77,13 @@ bool Driver::PROCESSRX(std::stop_token stop) {
     link::SyncResult found = link::findFrame(rxRing.heldBytes());
     rxRing.discard(static_cast<std::uint32_t>(found.discard));
     if (found.frameLength == 0) {
+        if (found.discard > 0) ringSpaceFreed();
         rxBusy = false;
         return false;
     }
     mailbox = rxRing.take(static_cast<std::uint32_t>(found.frameLength));
     rxRing.discardZeros();
+    ringSpaceFreed();
     const std::uint8_t code = link::typeCode(mailbox[3]);
 
     if (exchangeWaiting) {
@@ -152,6 +170,7 @@ LyxBStr Driver::getNextPacket() {
 void Driver::clearBuffers() {
     std::lock_guard guard(rxLock);
     rxRing.clear();
+    ringSpaceFreed();
     wakeProcessor();
 }
 

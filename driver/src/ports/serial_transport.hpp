@@ -1,0 +1,59 @@
+// A base station on a serial line (termios): opened exclusively, raw, 8N1, no
+// flow control, DTR and RTS asserted. One reader thread waits in poll() and
+// hands every chunk it reads to the driver.
+//
+// Threads: send() may run concurrently with the reader; open and stop run on
+// the thread that opens and closes the link.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "ports/transport.hpp"
+
+namespace lyx::drv {
+
+class SerialTransport final : public LinkTransport {
+  public:
+    // OPENPORT's result codes.
+    static constexpr std::int32_t kOpened = 0;
+    static constexpr std::int32_t kSettingsRefused = -1;
+    static constexpr std::int32_t kCannotOpen = -2;
+
+    struct Opened {
+        std::int32_t code = kCannotOpen;
+        std::shared_ptr<SerialTransport> transport;  // set when code is kOpened
+    };
+
+    // Opens and configures `device` at `baudRate`; waiting input is discarded.
+    static Opened open(const std::string &device, std::int32_t baudRate);
+
+    ~SerialTransport() override;
+
+    void start(Receiver received, DeviceChange devicesChanged) override;
+    bool stop() override;
+    bool send(std::uint8_t address, std::span<const std::uint8_t> frame) override;
+
+    const std::string &device() const { return device_; }
+
+  private:
+    SerialTransport(int fd, std::string device);
+    void readLoop(Receiver received);
+    bool closeDevice();
+
+    int fd_;
+    int wakeFd_;
+    const std::string device_;
+    std::mutex writeLock_;
+    std::jthread reader_;
+};
+
+// Sets a line speed; standard rates through the termios constants, any other
+// positive rate where the kernel allows it. False when the port refuses it.
+bool setLineSpeed(int fd, std::int32_t baudRate);
+
+}  // namespace lyx::drv

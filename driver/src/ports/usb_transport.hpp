@@ -1,0 +1,58 @@
+// USB base stations: a table of 17 slots filled from the HID bus by the slot
+// number each device names in its serial-number string (0 to 4), a reader
+// thread for each of slots 1, 2 and 3, and re-enumeration on every device
+// arrival and removal.
+//
+// Threads: readers and the bus monitor run on their own threads; enumerate()
+// runs on the thread that opened the link; send() on any thread.
+#pragma once
+
+#include <array>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "ports/hid_bus.hpp"
+#include "ports/transport.hpp"
+
+namespace lyx::drv {
+
+class UsbTransport final : public LinkTransport {
+  public:
+    static constexpr int kSlots = 17;
+    static constexpr int kReadLimitMs = 1000;
+
+    explicit UsbTransport(std::unique_ptr<HidBus> bus);
+    ~UsbTransport() override;
+
+    void start(Receiver received, DeviceChange devicesChanged) override;
+    bool stop() override;
+    bool send(std::uint8_t address, std::span<const std::uint8_t> frame) override;
+    void enumerate() override;
+    float revision(int slot) const override;
+
+    // Whether a device sits in `slot` (for tests and diagnostics).
+    bool occupied(int slot) const;
+    bool monitoring() const { return monitoring_; }
+
+  private:
+    struct Slot {
+        std::shared_ptr<HidDevice> device;
+        HidInfo info;
+        bool failed = false;  // a read reported the device gone
+    };
+
+    void readLoop(int slot, std::stop_token stop, const Receiver &received);
+
+    std::unique_ptr<HidBus> bus_;
+    mutable std::mutex lock_;
+    std::condition_variable_any slotsChanged_;
+    std::array<Slot, kSlots> slots_;
+    std::array<float, kSlots> revisions_{};
+    std::vector<std::jthread> readers_;
+    bool monitoring_ = false;
+};
+
+}  // namespace lyx::drv
