@@ -85,6 +85,18 @@ TEST_F(SerialLink, FramesFromTheBaseStationArriveAtTheCallback) {
     EXPECT_EQ(received[1].frame, b);
 }
 
+TEST_F(SerialLink, FramesWrittenAtIntervalsAllArrive) {
+    useCallback2();
+    ASSERT_EQ(OPENPORT(5, 115200), 0);
+    for (std::uint8_t i = 0; i < 20; ++i) {
+        Bytes f = frame(1, {0x03, i});
+        ASSERT_TRUE(com5.write(f));
+        // Each frame alone, after the reader has emptied the line.
+        ASSERT_TRUE(pumpUntil([&] { return EngineTest::received.size() == i + 1u; })) << int(i);
+        EXPECT_EQ(received.back().frame, f);
+    }
+}
+
 TEST_F(SerialLink, InputWaitingBeforeTheOpenIsDiscarded) {
     useCallback2();
     ASSERT_TRUE(com5.write(frame(1, {0x03, 0x01})));

@@ -28,7 +28,10 @@ bool configureLine(int fd) {
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
     tio.c_cflag |= CS8 | CREAD | CLOCAL;
     tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
-    tio.c_cc[VMIN] = 0;
+    // One byte minimum: a non-blocking read with nothing waiting then fails with
+    // EAGAIN, and a read of 0 bytes means the line was hung up. (With a minimum
+    // of 0 an empty read would look like a hang-up.)
+    tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
     if (::tcsetattr(fd, TCSANOW, &tio) != 0) return false;
     termios check{};
