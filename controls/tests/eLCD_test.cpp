@@ -374,3 +374,16 @@ TEST(eLCD, LoadingMatchesKeysWithoutCaseAndUsesLoadDefaults) {
     EXPECT_EQ(b.backColor(), SystemColour::ButtonFace);
     EXPECT_EQ(b.offColor(), 7969130u);
 }
+
+TEST(eLCD, BorderIsPartOfTheHeightAndHasAWindowHandle) {
+    eLCD lcd;
+    lcd.show();
+    lcd.resize(twips::wholePixelsX(lcd, 2175), 40);
+    lcd.setBorderStyle(1);
+    EXPECT_EQ(lcd.frameWidth(), twips::wholePixelsX(lcd, 30));
+    // S = round(round(2175 - 60 - 400) / 8) / 2.8 = 76; height (76 + 20) * 4 + 60.
+    EXPECT_EQ(lcd.segmentLength(), 76);
+    EXPECT_EQ(lcd.height(), twips::wholePixelsY(lcd, 444));
+    EXPECT_EQ(lcd.heightForWidth(lcd.width()), lcd.height());
+    EXPECT_NE(lcd.hWnd(), WId(0));
+}

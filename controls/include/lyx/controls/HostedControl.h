@@ -25,6 +25,9 @@ class HostedControl : public QFrame {
     /// Saves the control's properties into `bag`.
     virtual void writeProperties(PropertyBag &bag) const = 0;
 
+    /// The control's native window handle. The first call makes the widget a native window.
+    WId hWnd() const { return winId(); }
+
   Q_SIGNALS:
     /// A property was set; `name` is the property's name (for example "BackColor").
     void propertyChanged(const QString &name);

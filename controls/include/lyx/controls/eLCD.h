@@ -17,7 +17,9 @@ namespace lyx::controls {
 /// liquid-crystal display: every segment is always drawn, lit ones in `OnColor`, unlit ones in
 /// `OffColor`, on `BackColor`.
 ///
-/// The width chooses the digit size; the control then fixes its own height from it. The text
+/// The width chooses the digit size; the control then fixes its own height from it (Qt tells a
+/// hidden widget of a size change only when it is shown or rendered: `heightForWidth` gives
+/// that height in advance, for laying the control out before it shows). The text
 /// is placed from the left, one character per cell; the first "." lights the point in front of
 /// the cell that follows it. Drawing goes to a retained surface that is redrawn only when the
 /// caption, a colour, the size or the digit count changes.
