@@ -65,6 +65,39 @@ LYX_DRV_API void SENDBROADCAST(uint8_t address, const uint8_t *bytes, int32_t le
 LYX_DRV_API float VERSION(void);
 LYX_DRV_API float READREVISION(uint8_t slot);
 
+/* Pairing: BIND waits up to duration + 0.3 s (duration 0 means 2 s) and
+ * returns 0 paired (ID and data tag written), 1 nothing paired, 99 busy.
+ * BINDASYNC starts a bind and returns at once; BINDASYNCPOLL answers 99 while
+ * it is pending, 0 when paired, 1 once timed out. */
+LYX_DRV_API int32_t BIND(uint8_t baseStation, uint8_t useRemoteSettings, int32_t mode,
+                         uint8_t duration, int32_t *id, int32_t *dataTag);
+LYX_DRV_API int32_t BINDASYNC(uint8_t baseStation, uint8_t useRemoteSettings, uint8_t mode,
+                              uint8_t duration);
+LYX_DRV_API int32_t BINDASYNCPOLL(int32_t *id, int32_t *dataTag);
+
+/* Parameters of the base station itself and of remote devices. Results:
+ * 0 done (reads fill the buffer and the length), 1 no reply from the base
+ * station, 2 the device did not answer, 3 refused, 4 value refused (writes),
+ * 99 busy. Buffers must hold 99 bytes (base station) or 94 bytes (remote).
+ * The remote exports also give signal strength (dBm), link quality (0-127)
+ * and the reply's status flags (0-7). */
+LYX_DRV_API int32_t READMODULE(uint8_t baseStation, uint8_t parameter, uint8_t *buffer,
+                               int32_t *length);
+LYX_DRV_API int32_t WRITEMODULE(uint8_t baseStation, uint8_t parameter, const uint8_t *data,
+                                int32_t length);
+LYX_DRV_API int32_t READREMOTEMODULE(uint8_t baseStation, int32_t id, uint8_t parameter,
+                                     uint8_t *buffer, int32_t *length, int16_t *rssi,
+                                     int16_t *linkQuality, int16_t *statusFlags);
+LYX_DRV_API int32_t WRITEREMOTEMODULE(uint8_t baseStation, int32_t id, uint8_t parameter,
+                                      const uint8_t *data, int32_t length, int16_t *rssi,
+                                      int16_t *linkQuality, int16_t *statusFlags);
+LYX_DRV_API int32_t READREMOTE(uint8_t baseStation, int32_t id, uint8_t parameter, uint8_t *buffer,
+                               int32_t *length, int16_t *rssi, int16_t *linkQuality,
+                               int16_t *statusFlags);
+LYX_DRV_API int32_t WRITEREMOTE(uint8_t baseStation, int32_t id, uint8_t parameter,
+                                const uint8_t *data, int32_t length, int16_t *rssi,
+                                int16_t *linkQuality, int16_t *statusFlags);
+
 #ifdef __cplusplus
 }
 #endif

@@ -73,9 +73,10 @@ class Driver {
 
     // --- transmission ---
     // Sends `payload` to `address` and, for commands with replies, waits up to
-    // `timeoutMs` for the reply frame; empty when none arrived.
+    // `timeoutMs` for the reply frame; empty when none arrived. The time-out is
+    // 32-bit here so that a bind of more than 32 seconds is waited out in full.
     Bytes SENDCOMMAND(std::uint8_t address, std::span<const std::uint8_t> payload,
-                      std::int16_t timeoutMs);
+                      std::int32_t timeoutMs);
     float readRevision(std::uint8_t slot) const;
 
     // --- internals used across the driver ---

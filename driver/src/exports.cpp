@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "LyxDrv.h"
+#include "commands/commands.hpp"
 #include "driver.hpp"
 
 using lyx::drv::driver;
@@ -78,6 +79,53 @@ float VERSION(void) {
 
 float READREVISION(uint8_t slot) {
     return driver().readRevision(slot);
+}
+
+int32_t BIND(uint8_t baseStation, uint8_t useRemoteSettings, int32_t mode, uint8_t duration,
+             int32_t *id, int32_t *dataTag) {
+    return lyx::drv::bind(driver(), baseStation, useRemoteSettings, mode, duration, id, dataTag);
+}
+
+int32_t BINDASYNC(uint8_t baseStation, uint8_t useRemoteSettings, uint8_t mode, uint8_t duration) {
+    return lyx::drv::bindAsync(driver(), baseStation, useRemoteSettings, mode, duration);
+}
+
+int32_t BINDASYNCPOLL(int32_t *id, int32_t *dataTag) {
+    return lyx::drv::bindAsyncPoll(driver(), id, dataTag);
+}
+
+int32_t READMODULE(uint8_t baseStation, uint8_t parameter, uint8_t *buffer, int32_t *length) {
+    return lyx::drv::readModule(driver(), baseStation, parameter, buffer, length);
+}
+
+int32_t WRITEMODULE(uint8_t baseStation, uint8_t parameter, const uint8_t *data, int32_t length) {
+    return lyx::drv::writeModule(driver(), baseStation, parameter, data, length);
+}
+
+int32_t READREMOTEMODULE(uint8_t baseStation, int32_t id, uint8_t parameter, uint8_t *buffer,
+                         int32_t *length, int16_t *rssi, int16_t *linkQuality,
+                         int16_t *statusFlags) {
+    return lyx::drv::readRemote(driver(), true, baseStation, id, parameter, buffer, length,
+                                {rssi, linkQuality, statusFlags});
+}
+
+int32_t WRITEREMOTEMODULE(uint8_t baseStation, int32_t id, uint8_t parameter, const uint8_t *data,
+                          int32_t length, int16_t *rssi, int16_t *linkQuality,
+                          int16_t *statusFlags) {
+    return lyx::drv::writeRemote(driver(), true, baseStation, id, parameter, data, length,
+                                 {rssi, linkQuality, statusFlags});
+}
+
+int32_t READREMOTE(uint8_t baseStation, int32_t id, uint8_t parameter, uint8_t *buffer,
+                   int32_t *length, int16_t *rssi, int16_t *linkQuality, int16_t *statusFlags) {
+    return lyx::drv::readRemote(driver(), false, baseStation, id, parameter, buffer, length,
+                                {rssi, linkQuality, statusFlags});
+}
+
+int32_t WRITEREMOTE(uint8_t baseStation, int32_t id, uint8_t parameter, const uint8_t *data,
+                    int32_t length, int16_t *rssi, int16_t *linkQuality, int16_t *statusFlags) {
+    return lyx::drv::writeRemote(driver(), false, baseStation, id, parameter, data, length,
+                                 {rssi, linkQuality, statusFlags});
 }
 
 }  // extern "C"

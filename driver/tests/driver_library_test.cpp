@@ -52,11 +52,14 @@ struct Loaded {
 }  // namespace
 
 TEST(DriverLibrary, ExportsExactlyTheDriverFunctions) {
-    std::set<std::string> expected{"INITIALISE",    "INITIALISEMULTI", "CREATECALLBACKWINDOW",
-                                   "GETNEXTPACKET", "ANYINQUEUE",      "CLRBUFFERS",
-                                   "OPENPORT",      "OPENUSB",         "ENUMUSB",
-                                   "CLOSEPORT",     "WRITEPACKET",     "SENDBROADCAST",
-                                   "VERSION",       "READREVISION"};
+    std::set<std::string> expected{"INITIALISE",    "INITIALISEMULTI",  "CREATECALLBACKWINDOW",
+                                   "GETNEXTPACKET", "ANYINQUEUE",       "CLRBUFFERS",
+                                   "OPENPORT",      "OPENUSB",          "ENUMUSB",
+                                   "CLOSEPORT",     "WRITEPACKET",      "SENDBROADCAST",
+                                   "VERSION",       "READREVISION",     "BIND",
+                                   "BINDASYNC",     "BINDASYNCPOLL",    "READMODULE",
+                                   "WRITEMODULE",   "READREMOTEMODULE", "WRITEREMOTEMODULE",
+                                   "READREMOTE",    "WRITEREMOTE"};
     std::set<std::string> found = exportedSymbols(LYX_DRV_FILE);
     // The sanitizer runtimes may add their own entries; nothing of ours may leak.
     for (auto it = found.begin(); it != found.end();) {
@@ -99,5 +102,23 @@ TEST(DriverLibrary, EachLoadedCopyKeepsItsOwnStateAndUnloadsCleanly) {
     // Unloading destroyed each copy's windows: their handlers were in the copy.
     EXPECT_EQ(lyx::platform::findWindow(titleA), 0);
     EXPECT_EQ(lyx::platform::findWindow(titleB), 0);
+    fs::remove(copy);
+}
+
+TEST(DriverLibrary, FreshlyLoadedCopyPollsZeroWithoutAnyBind) {
+    namespace fs = std::filesystem;
+    fs::path copy =
+        fs::temp_directory_path() / ("LyxDrvFresh" + std::to_string(::getpid()) + ".so");
+    fs::copy_file(LYX_DRV_FILE, copy, fs::copy_options::overwrite_existing);
+    {
+        Loaded fresh(copy.string());
+        ASSERT_NE(fresh.handle, nullptr) << ::dlerror();
+        auto poll = fresh.get<int32_t (*)(int32_t *, int32_t *)>("BINDASYNCPOLL");
+        ASSERT_NE(poll, nullptr);
+        int32_t id = -1, tag = -1;
+        EXPECT_EQ(poll(&id, &tag), 0);
+        EXPECT_EQ(id, 0);
+        EXPECT_EQ(tag, 0);
+    }
     fs::remove(copy);
 }

@@ -39,7 +39,7 @@ ReplyRule replyRuleFor(std::span<const std::uint8_t> payload) {
 }
 
 Bytes Driver::SENDCOMMAND(std::uint8_t address, std::span<const std::uint8_t> payload,
-                          std::int16_t timeoutMs) {
+                          std::int32_t timeoutMs) {
     const Bytes frame = link::buildFrame(address, payload);
     const ReplyRule rule = replyRuleFor(payload);
     {

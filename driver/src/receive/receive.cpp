@@ -105,9 +105,12 @@ bool Driver::PROCESSRX(std::stop_token stop) {
     }
 
     // A bind reply completes a pending asynchronous bind, and is delivered too.
-    // Only a reply long enough to carry an ID and a value counts.
-    if (bindDeadline.load() != 0.0 && code == kBindReply && mailbox.size() >= 11) {
-        bindDeadline = 0.0;
+    // Only a reply long enough to carry an ID and a value counts. The deadline
+    // is taken with a compare-and-swap, so a poll that finds it passed at the
+    // same moment cannot also report a time-out.
+    double deadline = bindDeadline.load();
+    if (deadline != 0.0 && code == kBindReply && mailbox.size() >= 11 &&
+        bindDeadline.compare_exchange_strong(deadline, 0.0)) {
         bindId = (mailbox[4] << 16) | (mailbox[5] << 8) | mailbox[6];
         bindValue = (mailbox[7] << 8) | mailbox[8];
         bindStatus = 0;
