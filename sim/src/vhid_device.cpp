@@ -97,8 +97,11 @@ void VirtualHidDevice::serve(int listenFd) {
                 ::setsockopt(c, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
                 int size = 1 << 20;
                 ::setsockopt(c, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-                ::send(c, identityText.data(), identityText.size(), MSG_NOSIGNAL);
+                // Identity and registration under one lock: a report sent by
+                // another thread can neither overtake the identity nor miss a
+                // connection whose identity the host has already read.
                 std::lock_guard guard(lock_);
+                ::send(c, identityText.data(), identityText.size(), MSG_NOSIGNAL);
                 connections_.push_back(c);
                 connectionsChanged_.notify_all();
             }
