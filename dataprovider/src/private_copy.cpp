@@ -32,7 +32,7 @@ class Descriptor {
     Descriptor(const Descriptor &) = delete;
     Descriptor &operator=(const Descriptor &) = delete;
     int get() const { return fd_; }
-    bool close() { return ::close(std::exchange(fd_, -1)) == 0; }
+    int release() { return std::exchange(fd_, -1); }
 
   private:
     int fd_;
@@ -125,24 +125,28 @@ PrivateDriverCopy PrivateDriverCopy::create(const std::string &source, const std
         struct stat created {};
         const bool written = ::fchmod(out.get(), 0700) == 0 && copyAll(in.get(), out.get()) &&
                              ::fstat(out.get(), &created) == 0;
-        const int error = errno;
-        if (!out.close() || !written) {
+        if (!written) {
+            const int error = errno;
             ::unlink(path.c_str());
-            fileError(written ? EIO : error, path, false);
+            fileError(error, path, false);
         }
-        return PrivateDriverCopy(std::move(path), created.st_dev, created.st_ino);
+        return PrivateDriverCopy(std::move(path), out.release(), created.st_dev, created.st_ino);
     }
     throw AutomationError(errors::kPathFileAccess,
                           "Path/File access error: no free name for the driver copy in " + folder);
 }
 
 PrivateDriverCopy::PrivateDriverCopy(PrivateDriverCopy &&other) noexcept
-    : path_(std::exchange(other.path_, {})), device_(other.device_), inode_(other.inode_) {}
+    : path_(std::exchange(other.path_, {})),
+      fd_(std::exchange(other.fd_, -1)),
+      device_(other.device_),
+      inode_(other.inode_) {}
 
 PrivateDriverCopy &PrivateDriverCopy::operator=(PrivateDriverCopy &&other) noexcept {
     if (this != &other) {
         remove();
         path_ = std::exchange(other.path_, {});
+        fd_ = std::exchange(other.fd_, -1);
         device_ = other.device_;
         inode_ = other.inode_;
     }
@@ -157,9 +161,11 @@ bool PrivateDriverCopy::remove() {
     if (path_.empty()) return false;
     std::string path = std::exchange(path_, {});
     struct stat now {};
-    if (::lstat(path.c_str(), &now) != 0) return false;
-    if (now.st_dev != device_ || now.st_ino != inode_) return false;
-    return ::unlink(path.c_str()) == 0;
+    const bool ours =
+        ::lstat(path.c_str(), &now) == 0 && now.st_dev == device_ && now.st_ino == inode_;
+    const bool removed = ours && ::unlink(path.c_str()) == 0;
+    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+    return removed;
 }
 
 }  // namespace lyx::dataprovider

@@ -6,7 +6,8 @@
 // mode 0700, so a file or symbolic link that already has the chosen name is
 // never followed, overwritten or reused; a new random number is drawn instead.
 // The file is deleted when the copy goes, but only while it is still the file
-// that was created.
+// that was created: the copy keeps its file open, so that the file's identity
+// (device and inode) cannot pass to another file meanwhile.
 #pragma once
 
 #include <sys/types.h>
@@ -50,10 +51,11 @@ class PrivateDriverCopy {
     bool remove();
 
   private:
-    PrivateDriverCopy(std::string path, dev_t device, ino_t inode)
-        : path_(std::move(path)), device_(device), inode_(inode) {}
+    PrivateDriverCopy(std::string path, int fd, dev_t device, ino_t inode)
+        : path_(std::move(path)), fd_(fd), device_(device), inode_(inode) {}
 
     std::string path_;  // empty once removed
+    int fd_ = -1;
     dev_t device_ = 0;
     ino_t inode_ = 0;
 };
