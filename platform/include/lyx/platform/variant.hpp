@@ -82,8 +82,9 @@ class LYX_PLATFORM_API Variant {
     Variant(FloatArray v) : value_(std::move(v)) {}
     Variant(VariantArray v) : value_(std::move(v)) {}
 
-    // A by-reference argument: reads and writes go to `target`, which must
-    // outlive this Variant.
+    // A by-reference argument: as<T>(), getIf<T>() and target() reach
+    // `target`, which must outlive this Variant. Assigning another Variant to
+    // it replaces the reference itself; assign to target() to write through.
     static Variant ref(Variant &target);
 
     bool isRef() const { return std::holds_alternative<Variant *>(value_); }
