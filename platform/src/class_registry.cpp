@@ -1,0 +1,115 @@
+// The class registry on a private profile file.
+
+#include "lyx/platform/class_registry.hpp"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+
+#include "lyx/platform/automation_error.hpp"
+#include "lyx/platform/profile.hpp"
+
+namespace lyx::platform {
+namespace {
+
+constexpr const char *kLibrary = "Library";
+constexpr const char *kProgId = "ProgID";
+constexpr const char *kTypeLib = "TypeLib";
+constexpr const char *kTypeLibVersion = "TypeLibVersion";
+
+std::string environment(const char *name) {
+    const char *value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+std::string homeFolder() {
+    std::string home = environment("HOME");
+    if (!home.empty()) return home;
+    if (const passwd *user = ::getpwuid(::getuid()); user != nullptr && user->pw_dir != nullptr)
+        return user->pw_dir;
+    return "/";
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+std::optional<ClassEntry> readEntry(const Guid &classId, const std::string &file) {
+    std::string section = toString(classId);
+    ClassEntry entry;
+    entry.classId = classId;
+    entry.library = getPrivateProfileString(section, kLibrary, "", file);
+    if (entry.library.empty()) return std::nullopt;
+    entry.progId = getPrivateProfileString(section, kProgId, "", file);
+    entry.typeLibrary =
+        parseGuid(getPrivateProfileString(section, kTypeLib, "", file)).value_or(Guid{});
+    entry.typeLibraryVersion = getPrivateProfileString(section, kTypeLibVersion, "", file);
+    return entry;
+}
+
+[[noreturn]] void cannotWrite(const std::string &file) {
+    throw AutomationError(errors::kSelfRegClass, "Cannot write the class registry " + file);
+}
+
+}  // namespace
+
+std::string classRegistryPath() {
+    std::string path = environment("LYX_REGISTRY");
+    if (!path.empty()) return path;
+    std::string data = environment("XDG_DATA_HOME");
+    if (data.empty()) data = homeFolder() + "/.local/share";
+    return data + "/lyx/classes.ini";
+}
+
+void registerClass(const ClassEntry &entry) {
+    const std::string file = classRegistryPath();
+    const std::string section = toString(entry.classId);
+    // A new registration replaces the old one whole.
+    if (!writePrivateProfileString(section, std::nullopt, std::nullopt, file)) cannotWrite(file);
+    const std::pair<const char *, std::string> keys[] = {
+        {kLibrary, entry.library},
+        {kProgId, entry.progId},
+        {kTypeLib, toString(entry.typeLibrary)},
+        {kTypeLibVersion, entry.typeLibraryVersion},
+    };
+    for (const auto &[key, value] : keys) {
+        if (!writePrivateProfileString(section, key, value, file)) cannotWrite(file);
+    }
+}
+
+bool unregisterClass(const Guid &classId) {
+    const std::string file = classRegistryPath();
+    const std::string section = toString(classId);
+    bool present = false;
+    for (const auto &name : getPrivateProfileSectionNames(file)) {
+        if (equalsNoCase(name, section)) present = true;
+    }
+    if (!present) return false;
+    if (!writePrivateProfileString(section, std::nullopt, std::nullopt, file)) cannotWrite(file);
+    return true;
+}
+
+std::optional<ClassEntry> findClass(const Guid &classId) {
+    return readEntry(classId, classRegistryPath());
+}
+
+std::optional<ClassEntry> findClassByProgId(std::string_view progId) {
+    const std::string file = classRegistryPath();
+    for (const auto &name : getPrivateProfileSectionNames(file)) {
+        auto id = parseGuid(name);
+        if (!id) continue;
+        auto entry = readEntry(*id, file);
+        if (entry && equalsNoCase(entry->progId, progId)) return entry;
+    }
+    return std::nullopt;
+}
+
+}  // namespace lyx::platform
