@@ -32,8 +32,8 @@ Driver::Driver() = default;
 Driver::~Driver() {
     closePort();
     std::lock_guard guard(windowsLock_);
-    for (WindowHandle window : ownWindows_)
-        platform::destroyWindow(window);
+    for (const OwnWindow &window : ownWindows_)
+        platform::destroyWindow(window.handle);
     ownWindows_.clear();
 }
 
@@ -46,14 +46,23 @@ void Driver::initialiseMulti(std::intptr_t callback, std::int32_t instance) {
     instanceNumber = instance;
 }
 
+WindowHandle Driver::findOwnWindow(const std::string &title) {
+    std::lock_guard guard(windowsLock_);
+    for (const OwnWindow &window : ownWindows_) {
+        if (window.title == title && platform::isWindow(window.handle)) return window.handle;
+    }
+    return 0;
+}
+
 WindowHandle Driver::createCallbackWindow(std::int32_t threadId) {
-    WindowHandle window =
-        platform::createWindow(notifyWindowTitle(threadId, instanceNumber.load()),
-                               [this](WindowHandle w, std::uint32_t m, std::uintptr_t wp,
-                                      std::intptr_t lp) { return windowProc(w, m, wp, lp); });
+    std::string title = notifyWindowTitle(threadId, instanceNumber.load());
+    WindowHandle window = platform::createWindow(
+        title, [this](WindowHandle w, std::uint32_t m, std::uintptr_t wp, std::intptr_t lp) {
+            return windowProc(w, m, wp, lp);
+        });
     if (window != 0) {
         std::lock_guard guard(windowsLock_);
-        ownWindows_.push_back(window);
+        ownWindows_.push_back({window, title});
     }
     return window;
 }
@@ -90,7 +99,10 @@ std::shared_ptr<LinkTransport> Driver::currentTransport() const {
 
 bool Driver::STARTWORKERS() {
     std::int32_t thread = platform::currentThreadId();
-    WindowHandle window = platform::findWindow(notifyWindowTitle(thread, instanceNumber.load()));
+    // Only a window of this copy is reused: another copy's window with the
+    // same title (an object closed but not yet released, whose instance number
+    // came round again) would hand over that copy's frames, not this one's.
+    WindowHandle window = findOwnWindow(notifyWindowTitle(thread, instanceNumber.load()));
     if (window == 0) window = createCallbackWindow(thread);
     if (window == 0) {
         LyxMessageBox(kWindowFailure, "LyxDrv", LYX_MB_OK | LYX_MB_TASKMODAL);

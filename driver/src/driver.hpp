@@ -154,7 +154,13 @@ class Driver {
     std::jthread processor_;
 
     std::mutex windowsLock_;
-    std::vector<WindowHandle> ownWindows_;  // every window this copy created
+    struct OwnWindow {
+        WindowHandle handle;
+        std::string title;
+    };
+    std::vector<OwnWindow> ownWindows_;  // every window this copy created
+    // This copy's live window with `title`, or 0.
+    WindowHandle findOwnWindow(const std::string &title);
 };
 
 // The one driver of this loaded copy.

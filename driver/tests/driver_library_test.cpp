@@ -6,14 +6,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "LyxDrv.h"
+#include "link/frame.hpp"
 #include "lyx/platform/messages.hpp"
+#include "lyx/sim/pty_port.hpp"
 
 namespace {
 
@@ -121,4 +126,55 @@ TEST(DriverLibrary, FreshlyLoadedCopyPollsZeroWithoutAnyBind) {
         EXPECT_EQ(tag, 0);
     }
     fs::remove(copy);
+}
+
+namespace {
+std::vector<lyx::link::Bytes> seenByA, seenByB;
+void callbackA(const uint8_t **frame, int32_t *length, int32_t *) {
+    seenByA.emplace_back(*frame, *frame + *length);
+}
+void callbackB(const uint8_t **frame, int32_t *length, int32_t *) {
+    seenByB.emplace_back(*frame, *frame + *length);
+}
+}  // namespace
+
+// A copy closed but still loaded keeps its window; another copy that opens with
+// the same instance number on the same thread must use a window of its own, or
+// its frames would be handed over by the first copy.
+TEST(DriverLibrary, CopiesWithTheSameInstanceNumberDeliverThroughTheirOwnWindows) {
+    namespace fs = std::filesystem;
+    fs::path folder = fs::temp_directory_path() / ("lyx-copies-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    fs::path copy = folder / "LyxDrvSecond.so";
+    fs::copy_file(LYX_DRV_FILE, copy, fs::copy_options::overwrite_existing);
+    ::setenv("LYX_PORT_DIR", folder.c_str(), 1);
+    lyx::sim::PtyPort pty;
+    ASSERT_TRUE(pty.linkAs(folder, 5));
+    {
+        Loaded a(LYX_DRV_FILE);
+        Loaded b(copy.string());
+        ASSERT_TRUE(a.handle && b.handle);
+        using Multi = void (*)(const intptr_t *, int32_t);
+        using Open = int32_t (*)(int16_t, int32_t);
+        using Close = int32_t (*)();
+        intptr_t cbA = reinterpret_cast<intptr_t>(&callbackA);
+        intptr_t cbB = reinterpret_cast<intptr_t>(&callbackB);
+        a.get<Multi>("INITIALISEMULTI")(&cbA, 1);
+        ASSERT_EQ(a.get<Open>("OPENPORT")(5, 115200), 0);
+        ASSERT_EQ(a.get<Close>("CLOSEPORT")(), 0);
+        b.get<Multi>("INITIALISEMULTI")(&cbB, 1);
+        ASSERT_EQ(b.get<Open>("OPENPORT")(5, 115200), 0);
+        auto frame = lyx::link::buildFrame(1, lyx::link::Bytes{0x03, 0x00, 0x07, 0x00, 0x01, 0x2A});
+        ASSERT_TRUE(pty.write(frame));
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (seenByB.empty() && std::chrono::steady_clock::now() < deadline) {
+            if (lyx::platform::waitForMessages(100)) LyxPumpMessages();
+        }
+        b.get<Close>("CLOSEPORT")();
+        ASSERT_EQ(seenByB.size(), 1u);
+        EXPECT_EQ(seenByB[0], frame);
+        EXPECT_TRUE(seenByA.empty());
+    }
+    ::unsetenv("LYX_PORT_DIR");
+    fs::remove_all(folder);
 }
