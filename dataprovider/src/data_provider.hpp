@@ -5,13 +5,15 @@
 //
 // The members are split by job: lifecycle and binding (data_provider.cpp),
 // transmission (data_provider_transmit.cpp), late binding
-// (data_provider_dispatch.cpp), events (data_provider_events.cpp), and the
-// members still to come (data_provider_pending.cpp).
+// (data_provider_dispatch.cpp), events (data_provider_events.cpp), reception
+// (data_provider_receive.cpp), device commands (data_provider_commands.cpp) and
+// the store-and-forward decoder (data_provider_rlx.cpp).
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "callback_module.hpp"
 #include "driver_calls.hpp"
@@ -104,7 +106,11 @@ class DataProvider final : public platform::Implements<IDataProvider, platform::
     DriverCalls &driver();
     void CloseDriver();
     void sendPayload(std::uint8_t BaseStation, const std::vector<std::uint8_t> &payload);
-    [[noreturn]] void notAvailableYet(const char *member) const;
+    void expireWindows(double now);
+    void answerCommands(std::uint16_t tag);
+    std::int32_t busyRetry(const std::function<std::int32_t()> &request, const char *member);
+    std::int32_t RemoteWriteTyped(std::uint8_t BaseStation, std::int32_t ID, std::uint8_t Command,
+                                  Data_Type DataType, std::string_view Value, const char *member);
 
     LiveObject live_;
     // Declared before mFuncCall, so the copy is deleted after it is unloaded.
@@ -119,7 +125,12 @@ class DataProvider final : public platform::Implements<IDataProvider, platform::
     std::int32_t mBSIFID = 0;
     std::shared_ptr<CallbackModule::Registry> registry_;
 
+    // How deep this object is in its own notifications (TriggerEvent with its
+    // PacketArrived); requests that wait for the base station cannot run there.
+    int notificationDepth_ = 0;
+
     // Command windows, armed by the device commands and served on reception.
+    // Armed times are monotonic seconds.
     std::int32_t mSleepTag = 0;
     double mSleepArmed = 0;
     bool mPause = false;

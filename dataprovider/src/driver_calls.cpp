@@ -37,6 +37,31 @@ std::int32_t DirectDriver::WRITEPACKET(std::uint8_t address, const std::uint8_t 
 float DirectDriver::VERSION() {
     return ::VERSION();
 }
+std::int32_t DirectDriver::BIND(std::uint8_t baseStation, std::uint8_t useRemoteSettings,
+                                std::int32_t mode, std::uint8_t duration, std::int32_t *id,
+                                std::int32_t *dataTag) {
+    return ::BIND(baseStation, useRemoteSettings, mode, duration, id, dataTag);
+}
+std::int32_t DirectDriver::READMODULE(std::uint8_t baseStation, std::uint8_t parameter,
+                                      std::uint8_t *buffer, std::int32_t *length) {
+    return ::READMODULE(baseStation, parameter, buffer, length);
+}
+std::int32_t DirectDriver::WRITEMODULE(std::uint8_t baseStation, std::uint8_t parameter,
+                                       const std::uint8_t *data, std::int32_t length) {
+    return ::WRITEMODULE(baseStation, parameter, data, length);
+}
+std::int32_t DirectDriver::READREMOTE(std::uint8_t baseStation, std::int32_t id,
+                                      std::uint8_t parameter, std::uint8_t *buffer,
+                                      std::int32_t *length, std::int16_t *rssi,
+                                      std::int16_t *linkQuality, std::int16_t *statusFlags) {
+    return ::READREMOTE(baseStation, id, parameter, buffer, length, rssi, linkQuality, statusFlags);
+}
+std::int32_t DirectDriver::WRITEREMOTE(std::uint8_t baseStation, std::int32_t id,
+                                       std::uint8_t parameter, const std::uint8_t *data,
+                                       std::int32_t length, std::int16_t *rssi,
+                                       std::int16_t *linkQuality, std::int16_t *statusFlags) {
+    return ::WRITEREMOTE(baseStation, id, parameter, data, length, rssi, linkQuality, statusFlags);
+}
 
 Variant DynamicDriver::call(const char *name, std::vector<Variant> arguments) {
     call_.put_FunctionName(name);
@@ -59,6 +84,37 @@ std::int32_t DynamicDriver::CLOSEPORT() {
 std::int32_t DynamicDriver::WRITEPACKET(std::uint8_t address, const std::uint8_t *payload,
                                         std::int32_t length) {
     return wholeResult(call("WRITEPACKET", {address, addressOf(payload), length}));
+}
+std::int32_t DynamicDriver::BIND(std::uint8_t baseStation, std::uint8_t useRemoteSettings,
+                                 std::int32_t mode, std::uint8_t duration, std::int32_t *id,
+                                 std::int32_t *dataTag) {
+    return wholeResult(call("BIND", {baseStation, useRemoteSettings, mode, duration,
+                                     addressOf(id), addressOf(dataTag)}));
+}
+std::int32_t DynamicDriver::READMODULE(std::uint8_t baseStation, std::uint8_t parameter,
+                                       std::uint8_t *buffer, std::int32_t *length) {
+    return wholeResult(
+        call("READMODULE", {baseStation, parameter, addressOf(buffer), addressOf(length)}));
+}
+std::int32_t DynamicDriver::WRITEMODULE(std::uint8_t baseStation, std::uint8_t parameter,
+                                        const std::uint8_t *data, std::int32_t length) {
+    return wholeResult(call("WRITEMODULE", {baseStation, parameter, addressOf(data), length}));
+}
+std::int32_t DynamicDriver::READREMOTE(std::uint8_t baseStation, std::int32_t id,
+                                       std::uint8_t parameter, std::uint8_t *buffer,
+                                       std::int32_t *length, std::int16_t *rssi,
+                                       std::int16_t *linkQuality, std::int16_t *statusFlags) {
+    return wholeResult(call("READREMOTE", {baseStation, id, parameter, addressOf(buffer),
+                                           addressOf(length), addressOf(rssi),
+                                           addressOf(linkQuality), addressOf(statusFlags)}));
+}
+std::int32_t DynamicDriver::WRITEREMOTE(std::uint8_t baseStation, std::int32_t id,
+                                        std::uint8_t parameter, const std::uint8_t *data,
+                                        std::int32_t length, std::int16_t *rssi,
+                                        std::int16_t *linkQuality, std::int16_t *statusFlags) {
+    return wholeResult(call("WRITEREMOTE", {baseStation, id, parameter, addressOf(data), length,
+                                            addressOf(rssi), addressOf(linkQuality),
+                                            addressOf(statusFlags)}));
 }
 float DynamicDriver::VERSION() {
     Variant result = call("VERSION", {});

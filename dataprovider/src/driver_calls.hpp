@@ -20,6 +20,21 @@ class DriverCalls {
     virtual std::int32_t WRITEPACKET(std::uint8_t address, const std::uint8_t *payload,
                                      std::int32_t length) = 0;
     virtual float VERSION() = 0;
+    virtual std::int32_t BIND(std::uint8_t baseStation, std::uint8_t useRemoteSettings,
+                              std::int32_t mode, std::uint8_t duration, std::int32_t *id,
+                              std::int32_t *dataTag) = 0;
+    virtual std::int32_t READMODULE(std::uint8_t baseStation, std::uint8_t parameter,
+                                    std::uint8_t *buffer, std::int32_t *length) = 0;
+    virtual std::int32_t WRITEMODULE(std::uint8_t baseStation, std::uint8_t parameter,
+                                     const std::uint8_t *data, std::int32_t length) = 0;
+    virtual std::int32_t READREMOTE(std::uint8_t baseStation, std::int32_t id,
+                                    std::uint8_t parameter, std::uint8_t *buffer,
+                                    std::int32_t *length, std::int16_t *rssi,
+                                    std::int16_t *linkQuality, std::int16_t *statusFlags) = 0;
+    virtual std::int32_t WRITEREMOTE(std::uint8_t baseStation, std::int32_t id,
+                                     std::uint8_t parameter, const std::uint8_t *data,
+                                     std::int32_t length, std::int16_t *rssi,
+                                     std::int16_t *linkQuality, std::int16_t *statusFlags) = 0;
 };
 
 class DirectDriver final : public DriverCalls {
@@ -31,6 +46,18 @@ class DirectDriver final : public DriverCalls {
     std::int32_t WRITEPACKET(std::uint8_t address, const std::uint8_t *payload,
                              std::int32_t length) override;
     float VERSION() override;
+    std::int32_t BIND(std::uint8_t baseStation, std::uint8_t useRemoteSettings, std::int32_t mode,
+                      std::uint8_t duration, std::int32_t *id, std::int32_t *dataTag) override;
+    std::int32_t READMODULE(std::uint8_t baseStation, std::uint8_t parameter, std::uint8_t *buffer,
+                            std::int32_t *length) override;
+    std::int32_t WRITEMODULE(std::uint8_t baseStation, std::uint8_t parameter,
+                             const std::uint8_t *data, std::int32_t length) override;
+    std::int32_t READREMOTE(std::uint8_t baseStation, std::int32_t id, std::uint8_t parameter,
+                            std::uint8_t *buffer, std::int32_t *length, std::int16_t *rssi,
+                            std::int16_t *linkQuality, std::int16_t *statusFlags) override;
+    std::int32_t WRITEREMOTE(std::uint8_t baseStation, std::int32_t id, std::uint8_t parameter,
+                             const std::uint8_t *data, std::int32_t length, std::int16_t *rssi,
+                             std::int16_t *linkQuality, std::int16_t *statusFlags) override;
 };
 
 // Each call is a FunctionName put and a CallFunction on the object's cFuncCall;
@@ -45,6 +72,18 @@ class DynamicDriver final : public DriverCalls {
     std::int32_t WRITEPACKET(std::uint8_t address, const std::uint8_t *payload,
                              std::int32_t length) override;
     float VERSION() override;
+    std::int32_t BIND(std::uint8_t baseStation, std::uint8_t useRemoteSettings, std::int32_t mode,
+                      std::uint8_t duration, std::int32_t *id, std::int32_t *dataTag) override;
+    std::int32_t READMODULE(std::uint8_t baseStation, std::uint8_t parameter, std::uint8_t *buffer,
+                            std::int32_t *length) override;
+    std::int32_t WRITEMODULE(std::uint8_t baseStation, std::uint8_t parameter,
+                             const std::uint8_t *data, std::int32_t length) override;
+    std::int32_t READREMOTE(std::uint8_t baseStation, std::int32_t id, std::uint8_t parameter,
+                            std::uint8_t *buffer, std::int32_t *length, std::int16_t *rssi,
+                            std::int16_t *linkQuality, std::int16_t *statusFlags) override;
+    std::int32_t WRITEREMOTE(std::uint8_t baseStation, std::int32_t id, std::uint8_t parameter,
+                             const std::uint8_t *data, std::int32_t length, std::int16_t *rssi,
+                             std::int16_t *linkQuality, std::int16_t *statusFlags) override;
 
   private:
     platform::Variant call(const char *name, std::vector<platform::Variant> arguments);

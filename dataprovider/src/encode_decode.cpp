@@ -185,4 +185,49 @@ std::string BytesToHex(std::span<const std::uint8_t> Buffer, std::int32_t Start,
     return text;
 }
 
+std::string FloatPacketText(float value) {
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
+    std::string text = fixedText(value, 7);
+    std::size_t keep = 7;
+    if (text.find('-') != std::string::npos) ++keep;
+    if (text.find('.') != std::string::npos) ++keep;
+    if (text.front() == '0') ++keep;
+    const std::size_t point = text.find('.');
+    if (point != std::string::npos && point > keep) keep = point;
+    return text.substr(0, keep);
+}
+
+std::optional<std::string> PacketValueText(std::span<const std::uint8_t> frame) {
+    const std::size_t n = frame.size();
+    if (n < 13) return std::string();
+    const auto value = frame.subspan(8, n - 12);
+    switch (frame[7] & 0x0F) {
+        case DT_NONE:
+            return std::string();
+        case DT_UINT8:
+            return n == 13 ? std::to_string(value[0]) : std::string();
+        case DT_UINT16:
+            return n == 14 ? std::to_string(value[0] * 256 + value[1]) : std::string();
+        case DT_INT32:
+            if (n != 16) return std::string();
+            return platform::singleText(
+                static_cast<float>(static_cast<std::int32_t>(bigEndian32(value))));
+        case DT_FLOAT:
+            if (n != 16) return std::string();
+            return FloatPacketText(std::bit_cast<float>(bigEndian32(value)));
+        case DT_STRING:
+        case DT_BINARY:
+            return std::string(value.begin(), value.end());
+        default:
+            return std::nullopt;
+    }
+}
+
+float BytesToSingle(std::string_view text) {
+    if (text.size() != 4) return 0.0f;
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(text.data());
+    return static_cast<float>(static_cast<std::int32_t>(bigEndian32({bytes, 4})));
+}
+
 }  // namespace lyx::dataprovider::EncodeDecode

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -39,6 +40,24 @@ void DecodeTypedValue(std::span<const std::uint8_t> Buffer, std::int32_t Length,
 // Raises "Subscript out of range" when they are not all in the buffer.
 std::string BytesToHex(std::span<const std::uint8_t> Buffer, std::int32_t Start,
                        std::int32_t Count);
+
+// The value text of an arriving Data Provider packet (the complete frame as
+// the driver delivers it: value bytes 8 to n-5). Numeric types need their exact
+// frame length (13, 14, 16, 16) and give an empty text otherwise; strings and
+// binary values keep their bytes. No text at all (nullopt) for data type codes
+// 7 to 15. Decimal points are always ".".
+std::optional<std::string> PacketValueText(std::span<const std::uint8_t> frame);
+
+// A single as a DT_FLOAT packet shows it: seven decimal places, then cut to
+// seven characters plus one each for a "-", a "." and a leading "0"
+// (1.5 -> "1.500000", 1234.5678 -> "1234.567", 0.001234 -> "0.0012340"). From
+// 1E+08 in magnitude, where the cut would drop digits of the whole part, the
+// whole part is kept complete. NaN and infinities read "NaN", "Infinity".
+std::string FloatPacketText(float value);
+
+// Four characters as a signed 32-bit integer, first character highest, in
+// single precision; 0 for a text that is not exactly four characters long.
+float BytesToSingle(std::string_view text);
 
 // `value` rounded to single precision the way the automation conversion does:
 // magnitudes beyond the single range become infinities.

@@ -22,6 +22,15 @@
 // Errors: members raise lyx::platform::AutomationError with the number and
 // description the interface documents; driver results are returned, never
 // raised.
+//
+// Value texts (PacketArrived, ReadPacket, RemoteRead): numbers are written with
+// "." as the decimal point whatever the locale, so scripts and programs can read
+// them back with any C-locale number parser; DT_INT32 values through single
+// precision with up to seven significant digits and an exponent from 1E+07 on
+// ("1.234568E+08"); DT_FLOAT values with seven decimal places cut to seven
+// significant characters ("1.500000", "1234.567", "0.0012340"). String and
+// binary values are the packet's bytes, one byte per character, unchanged
+// (0x80 to 0xFF included).
 #pragma once
 
 #include <cstdint>
@@ -69,6 +78,11 @@ enum Response_Type : std::int32_t {
 // Error numbers raised for bad arguments.
 inline constexpr std::int32_t kInvalidDataType = platform::hresult(0x800403EB);
 inline constexpr std::int32_t kInvalidValue = platform::hresult(0x800403EC);
+// Raised by the members that wait for the base station (wake, remote
+// parameters, base-station ID and channel) when they are called from inside
+// the object's own PacketArrived handler, where the driver stays busy until the
+// handler returns, or when the driver stays busy for ten seconds.
+inline constexpr std::int32_t kBusyError = platform::hresult(0x800403ED);
 
 // The default interface `_DataProvider`, members in slot order. Byte strings
 // are std::string holding one byte per character.
