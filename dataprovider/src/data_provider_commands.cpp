@@ -67,8 +67,8 @@ std::int32_t DataProvider::RemoteWriteTyped(std::uint8_t BaseStation, std::int32
     return busyRetry(
         [&] {
             return driver().WRITEREMOTE(BaseStation, ID, Command, typed.data(),
-                                        static_cast<std::int32_t>(typed.size()), &scratch,
-                                        &scratch, &scratch);
+                                        static_cast<std::int32_t>(typed.size()), &scratch, &scratch,
+                                        &scratch);
         },
         member);
 }
@@ -136,8 +136,9 @@ std::uint8_t DataProvider::get_BaseStationChannel(std::uint8_t BaseStation) {
 void DataProvider::put_BaseStationChannel(std::uint8_t BaseStation, std::uint8_t value) {
     std::uint8_t byte = value;
     auto write = [&](std::uint8_t parameter, std::int32_t length) {
-        return busyRetry([&] { return driver().WRITEMODULE(BaseStation, parameter, &byte, length); },
-                         "BaseStationChannel");
+        return busyRetry(
+            [&] { return driver().WRITEMODULE(BaseStation, parameter, &byte, length); },
+            "BaseStationChannel");
     };
     mLastDriverResult = static_cast<std::int16_t>(write(kChannelParameter, 1));
     write(kChannelApplyParameter, 0);
@@ -147,7 +148,9 @@ void DataProvider::put_BaseStationChannel(std::uint8_t BaseStation, std::uint8_t
     write(kChannelDoneParameter, 0);
 }
 
-std::uint8_t DataProvider::get_ReadBaseStationChannel() { return get_BaseStationChannel(1); }
+std::uint8_t DataProvider::get_ReadBaseStationChannel() {
+    return get_BaseStationChannel(1);
+}
 
 void DataProvider::put_WriteBaseStationChannel(std::uint8_t value) {
     put_BaseStationChannel(1, value);

@@ -65,7 +65,8 @@ void DataProvider::TriggerEvent(platform::ByteArray &ByteArray, std::int32_t &Le
     if (Length < 0 || static_cast<std::size_t>(Length) > ByteArray.items.size()) {
         platform::throwSubscriptOutOfRange(Length);
     }
-    const std::span<const std::uint8_t> frame(ByteArray.items.data(), static_cast<std::size_t>(Length));
+    const std::span<const std::uint8_t> frame(ByteArray.items.data(),
+                                              static_cast<std::size_t>(Length));
     if (frame.size() < kMinimumPacket || (frame[3] & 0x1F) != kDataProviderKind) return;
 
     const auto tag = static_cast<std::uint16_t>(frame[4] * 256 + frame[5]);

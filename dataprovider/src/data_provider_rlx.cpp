@@ -31,7 +31,8 @@ void DataProvider::DecodeRLX(std::string &Data, std::int32_t &Timestamp,
                                         "DecodeRLX: Values must have the indexes 1 to 10");
     }
     for (int i = 1; i <= kReadings; ++i) {
-        Values.at(i) = EncodeDecode::BytesToSingle(slice(Data, 4 * static_cast<std::size_t>(i - 1), 4));
+        Values.at(i) =
+            EncodeDecode::BytesToSingle(slice(Data, 4 * static_cast<std::size_t>(i - 1), 4));
     }
     std::string stamp(2, '\0');
     stamp += slice(Data, kTimestampOffset, 2);

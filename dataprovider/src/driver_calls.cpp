@@ -88,8 +88,8 @@ std::int32_t DynamicDriver::WRITEPACKET(std::uint8_t address, const std::uint8_t
 std::int32_t DynamicDriver::BIND(std::uint8_t baseStation, std::uint8_t useRemoteSettings,
                                  std::int32_t mode, std::uint8_t duration, std::int32_t *id,
                                  std::int32_t *dataTag) {
-    return wholeResult(call("BIND", {baseStation, useRemoteSettings, mode, duration,
-                                     addressOf(id), addressOf(dataTag)}));
+    return wholeResult(call("BIND", {baseStation, useRemoteSettings, mode, duration, addressOf(id),
+                                     addressOf(dataTag)}));
 }
 std::int32_t DynamicDriver::READMODULE(std::uint8_t baseStation, std::uint8_t parameter,
                                        std::uint8_t *buffer, std::int32_t *length) {
@@ -104,17 +104,17 @@ std::int32_t DynamicDriver::READREMOTE(std::uint8_t baseStation, std::int32_t id
                                        std::uint8_t parameter, std::uint8_t *buffer,
                                        std::int32_t *length, std::int16_t *rssi,
                                        std::int16_t *linkQuality, std::int16_t *statusFlags) {
-    return wholeResult(call("READREMOTE", {baseStation, id, parameter, addressOf(buffer),
-                                           addressOf(length), addressOf(rssi),
-                                           addressOf(linkQuality), addressOf(statusFlags)}));
+    return wholeResult(
+        call("READREMOTE", {baseStation, id, parameter, addressOf(buffer), addressOf(length),
+                            addressOf(rssi), addressOf(linkQuality), addressOf(statusFlags)}));
 }
 std::int32_t DynamicDriver::WRITEREMOTE(std::uint8_t baseStation, std::int32_t id,
                                         std::uint8_t parameter, const std::uint8_t *data,
                                         std::int32_t length, std::int16_t *rssi,
                                         std::int16_t *linkQuality, std::int16_t *statusFlags) {
-    return wholeResult(call("WRITEREMOTE", {baseStation, id, parameter, addressOf(data), length,
-                                            addressOf(rssi), addressOf(linkQuality),
-                                            addressOf(statusFlags)}));
+    return wholeResult(
+        call("WRITEREMOTE", {baseStation, id, parameter, addressOf(data), length, addressOf(rssi),
+                             addressOf(linkQuality), addressOf(statusFlags)}));
 }
 float DynamicDriver::VERSION() {
     Variant result = call("VERSION", {});

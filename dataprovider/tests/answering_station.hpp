@@ -18,12 +18,19 @@ namespace lyx::dataprovider::testing {
 
 inline link::Bytes acknowledgementFor(const link::Bytes &request) {
     const std::uint8_t code = request[3];
-    const link::Bytes id(request.begin() + 4, request.begin() + std::min<std::size_t>(7, request.size()));
+    const link::Bytes id(request.begin() + 4,
+                         request.begin() + std::min<std::size_t>(7, request.size()));
     link::Bytes reply;
     switch (code) {
-        case 21: reply = {23, 5}; break;
-        case 22: reply = {23}; break;
-        case 19: reply = {20, 0, 0, 1, 0, 7}; break;
+        case 21:
+            reply = {23, 5};
+            break;
+        case 22:
+            reply = {23};
+            break;
+        case 19:
+            reply = {20, 0, 0, 1, 0, 7};
+            break;
         case 5:
         case 11:
             reply = {static_cast<std::uint8_t>(code == 5 ? 7 : 13)};
@@ -36,7 +43,8 @@ inline link::Bytes acknowledgementFor(const link::Bytes &request) {
             reply.insert(reply.end(), id.begin(), id.end());
             reply.insert(reply.end(), {0xD0, 0x40});
             break;
-        default: return {};
+        default:
+            return {};
     }
     return link::buildFrame(request[2], reply);
 }
@@ -78,7 +86,8 @@ class AnsweringStation {
                             std::lock_guard guard(lock_);
                             frames_.push_back(request);
                         }
-                        if (auto reply = acknowledgementFor(request); !reply.empty()) port.write(reply);
+                        if (auto reply = acknowledgementFor(request); !reply.empty())
+                            port.write(reply);
                         pos += size;
                         continue;
                     }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <set>
 
+#include "answering_station.hpp"
 #include "link/frame.hpp"
 #include "lyx/dataprovider/data_provider.hpp"
 #include "lyx/platform/activation.hpp"
@@ -15,7 +16,6 @@
 #include "lyx/platform/library.hpp"
 #include "lyx/platform/profile.hpp"
 #include "lyx/sim/pty_port.hpp"
-#include "answering_station.hpp"
 #include "message_boxes.hpp"
 #include "test_support.hpp"
 

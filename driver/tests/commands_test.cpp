@@ -38,6 +38,7 @@ class Commands : public EngineTest, public ::testing::WithParamInterface<Link> {
         fs::remove_all(folder);
         fs::create_directories(folder);
         station = std::make_unique<ScriptedStation>(GetParam(), folder);
+        ASSERT_TRUE(station->ok());
         ASSERT_EQ(station->open(), 0);
     }
     void TearDown() override {

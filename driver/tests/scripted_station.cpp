@@ -13,7 +13,7 @@ ScriptedStation::ScriptedStation(Link link, const std::filesystem::path &folder)
     if (link == Link::Serial) {
         ::setenv("LYX_PORT_DIR", folder.c_str(), 1);
         pty_ = std::make_unique<sim::PtyPort>();
-        pty_->linkAs(folder, 5);
+        ok_ = pty_->ok() && pty_->linkAs(folder, 5);
         ptyReader_ = std::jthread([this](std::stop_token stop) {
             while (!stop.stop_requested()) {
                 pollfd p{pty_->masterFd(), POLLIN, 0};
@@ -30,7 +30,7 @@ ScriptedStation::ScriptedStation(Link link, const std::filesystem::path &folder)
             [this](std::span<const std::uint8_t> report) {
                 if (report.size() > 1) received(report.subspan(1));
             });
-        device_->plugIn();
+        ok_ = device_->plugIn();
     }
 }
 

@@ -25,6 +25,8 @@ class ScriptedStation {
     ScriptedStation(Link link, const std::filesystem::path &folder);
     ~ScriptedStation();
 
+    // Whether the station could be set up (a socket path must fit its limit).
+    bool ok() const { return ok_; }
     // Opens the driver's link to this station: OPENPORT(5, 115200) or OPENUSB().
     std::int32_t open();
     void setScript(Script script);
@@ -38,6 +40,7 @@ class ScriptedStation {
     void received(std::span<const std::uint8_t> bytes);
 
     Link link_;
+    bool ok_ = false;
     std::mutex lock_;
     std::condition_variable arrived_;
     Script script_;
