@@ -148,7 +148,10 @@ bool writePrivateProfileString(std::string_view section, std::optional<std::stri
     if (!range) {
         if (!value) return true;
         if (!lines.empty() && !trim(lines.back()).empty()) lines.emplace_back();
-        lines.push_back("[" + std::string(section) + "]");
+        std::string header;
+        header.reserve(section.size() + 2);
+        header.append("[").append(section).append("]");
+        lines.push_back(std::move(header));
         lines.push_back(std::string(*key) + "=" + std::string(*value));
         return writeLines(file, lines);
     }
