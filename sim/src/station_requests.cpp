@@ -187,6 +187,11 @@ World::Answer World::answer(ModuleState &m, const packets::RemoteRequest &reques
     auto &parameters = request.radio ? m.config.radioParameters : m.config.parameters;
     auto found = parameters.find(request.parameter);
 
+    // Writing the wake parameter wakes the module whatever is written; a table
+    // entry of the same number is written (and read) as well.
+    const bool wakeUp = !request.radio && p == kWakeParameter && request.write;
+    if (wakeUp) wake(m, "by wake parameter");
+
     if (found == parameters.end()) {
         // Built-in parameters.
         if (!request.radio && p == kWakeParameter) {
@@ -194,7 +199,6 @@ World::Answer World::answer(ModuleState &m, const packets::RemoteRequest &reques
                 emit(EventKind::RequestRefused, -1, id, p, "wake is write-only");
                 return {Reply::Refused, {}};
             }
-            wake(m, "by wake parameter");
             return {Reply::Done, {}};
         }
         if (request.radio && p == 3) {

@@ -61,6 +61,15 @@ struct Parameter {
     std::optional<std::uint8_t> forcedReply;
 };
 
+// A parameter holding `value`, with the given access.
+inline Parameter makeParameter(TypedValue value,
+                               Parameter::Access access = Parameter::Access::ReadWrite) {
+    Parameter p;
+    p.value = std::move(value);
+    p.access = access;
+    return p;
+}
+
 enum class Layout {
     Value,         // one value of `type`
     Record,        // 117 bytes (binary): the reading as int32, 28 earlier readings
