@@ -49,10 +49,9 @@ Outcome tokenize(std::string_view text, Line &line) {
         if (i >= n || text[i] == '#') break;
         std::string token;
         std::optional<std::size_t> equals;
-        bool quoted = false;
         while (i < n && text[i] != ' ' && text[i] != '\t' && text[i] != '\r' && text[i] != '\n') {
             char c = text[i];
-            if (c == '=' && !equals && !quoted) {
+            if (c == '=' && !equals) {
                 equals = token.size();
                 token.push_back(c);
                 ++i;
@@ -63,7 +62,6 @@ Outcome tokenize(std::string_view text, Line &line) {
                 ++i;
                 continue;
             }
-            quoted = true;
             ++i;
             for (;;) {
                 if (i >= n) return Outcome::failure("unterminated quote");
