@@ -11,6 +11,8 @@ namespace lyx::sim {
 
 namespace {
 
+constexpr auto kCatchUp = std::chrono::milliseconds(50);
+
 Clock::duration periodOf(double rate) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rate));
 }
@@ -334,10 +336,12 @@ void World::sendTick(std::uint32_t id) {
     stats_.maxLag = std::max(stats_.maxLag, lag);
     transmitData(*m, now);
 
+    // A send time the thread reached late is made up at once, so a short
+    // hold-up does not lower the rate; more than kCatchUp behind, the send
+    // times that have passed are skipped (and counted).
     const auto period = periodOf(m->config.rate);
     m->nextSend += period;
-    if (m->nextSend <= now) {
-        // A whole period behind: skip the send times that have passed.
+    if (m->nextSend + kCatchUp <= now) {
         auto missed = (now - m->nextSend) / period + 1;
         stats_.late += static_cast<std::uint64_t>(missed);
         m->nextSend += missed * period;

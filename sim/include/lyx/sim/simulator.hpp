@@ -59,8 +59,8 @@ struct ModuleStatus {
 
 // How well the simulator thread keeps to the modules' send times.
 struct Stats {
-    std::uint64_t ticks = 0;  // send times reached
-    std::uint64_t late = 0;   // send times skipped because the thread fell a period behind
+    std::uint64_t ticks = 0;              // send times reached
+    std::uint64_t late = 0;               // send times skipped: the thread was over 50 ms behind
     std::chrono::microseconds maxLag{0};  // largest delay of a send time
     std::uint64_t framesSent = 0;         // by all stations
     std::uint64_t outputDropped = 0;      // frames a full PC-side buffer did not take
