@@ -94,10 +94,9 @@ void World::handleStationParameter(StationState &s, std::span<const std::uint8_t
     std::string detail;
     if (!write) {
         if (parameter == 3) {
-            std::uint32_t id = s.config.id;
-            answer.insert(answer.end(),
-                          {static_cast<std::uint8_t>(id >> 16), static_cast<std::uint8_t>(id >> 8),
-                           static_cast<std::uint8_t>(id)});
+            const std::uint32_t id = s.config.id;
+            answer = {packets::kStationDone, static_cast<std::uint8_t>(id >> 16),
+                      static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id)};
             done = true;
         } else if (parameter == 11) {
             answer.push_back(s.config.channel);

@@ -190,3 +190,14 @@ TEST_F(SimulatorProgram, StationThatCannotBeServedStopsTheStartWithAnError) {
               std::string::npos)
         << sim.errors();
 }
+
+TEST_F(SimulatorProgram, ShippedScenariosPassTheCheck) {
+    int checked = 0;
+    for (const auto &entry : fs::directory_iterator(LYX_SIM_SCENARIOS)) {
+        Program sim({"--check", entry.path().string()}, environment());
+        EXPECT_EQ(sim.wait(), 0) << entry.path() << ": " << sim.errors();
+        EXPECT_TRUE(sim.lineStarting("ok: 0 commands"));
+        ++checked;
+    }
+    EXPECT_GE(checked, 2);
+}

@@ -10,8 +10,9 @@ using namespace lyx::sim;
 namespace {
 
 Bytes wire(DataType type, std::string_view text) {
-    Bytes out{static_cast<std::uint8_t>(type)};
-    out.insert(out.end(), text.begin(), text.end());
+    Bytes out(text.size() + 1);
+    out[0] = static_cast<std::uint8_t>(type);
+    std::copy(text.begin(), text.end(), out.begin() + 1);
     return out;
 }
 

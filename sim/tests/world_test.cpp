@@ -25,8 +25,9 @@ Bytes remoteWrite(std::uint32_t id, std::uint8_t parameter, Bytes typed, std::ui
 }
 
 Bytes text(std::string_view s) {
-    Bytes out{static_cast<std::uint8_t>(DataType::String)};
-    out.insert(out.end(), s.begin(), s.end());
+    Bytes out(s.size() + 1);
+    out[0] = static_cast<std::uint8_t>(DataType::String);
+    std::copy(s.begin(), s.end(), out.begin() + 1);
     return out;
 }
 

@@ -10,7 +10,8 @@
 //     awake (restarts its own sleep timer, if it has one). A module in
 //     configuration mode ignores sleep and pause.
 //   - Writing remote parameter 50 (any value) wakes it, by its ID or by the
-//     broadcast ID 0xFFFFFF. A sleeping module hears nothing else.
+//     broadcast ID 0xFFFFFF; a table entry 50, if there is one, is written (and
+//     read) as well. A sleeping module hears nothing else.
 //   - Remote parameters (request codes 5 and 6, replies 7 to 10) come from
 //     `parameters`; radio-module parameters (codes 11 and 12, replies 13 to 16)
 //     from `radioParameters`, where 3 (its ID, int32, read-only) and 11 (its
