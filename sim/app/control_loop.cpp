@@ -124,7 +124,9 @@ void ControlLoop::deliverEvents() {
     }
     for (const auto &event : events) {
         const std::string line = "event " + describe(event);
-        const Watch needed = event.kind == EventKind::DataSent ? Watch::Data : Watch::Events;
+        const bool traffic =
+            event.kind == EventKind::DataSent || event.kind == EventKind::FrameFromPc;
+        const Watch needed = traffic ? Watch::Data : Watch::Events;
         for (auto &s : sessions_) {
             if (!s->closed && s->watch >= needed) write(*s, line);
         }

@@ -127,7 +127,8 @@ Options:
       --duration TIME   stop after TIME (e.g. 30s)
       --seed N          seed of random faults, noise waveforms excepted (default 1)
   -q, --quiet           do not print events on standard output
-      --trace-data      print an event for every data packet sent
+      --trace-data      also print every data packet sent and every frame the PC
+                        sent (events "data" and "frame")
       --check           check the options and the scenario, then exit
   -h, --help            show this help
       --version         show the version
@@ -177,7 +178,8 @@ blanks in "quotes"; times as 500ms, 2s, 1.5min or seconds; IDs decimal or 0x):
         [reply-loss=P] [corrupt-next=N] [drop-next=N] [lose-replies=N]
       faults on what station <n> sends (P: 0 to 1 or a percentage)
   show [stations | modules | station <n> | module <id> | stats]
-  watch on|off|data   events on this connection (data: every packet too)
+  watch on|off|data   events on this connection (data: also every packet sent
+                      and every frame the PC sent)
   quit
   wait TIME           (scenario files only) run the next lines TIME later
 

@@ -62,6 +62,8 @@ std::string kindName(EventKind kind) {
             return "frame-corrupted";
         case EventKind::DataSent:
             return "data";
+        case EventKind::FrameFromPc:
+            return "frame";
     }
     return "event";
 }

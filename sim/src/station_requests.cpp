@@ -38,6 +38,7 @@ void World::handleFrame(StationState &s, std::span<const std::uint8_t> frame) {
     const auto payload = frame.subspan(3, frame[0]);
     const std::uint8_t code = payload[0] & 0x1F;
     const int number = s.config.number;
+    emit(EventKind::FrameFromPc, number, 0, code, hexBytes(payload));
     switch (code) {
         case packets::kBroadcast:
             emit(EventKind::BroadcastFromPc, number, 0, -1, hexBytes(payload.subspan(1)));

@@ -490,13 +490,34 @@ void World::reply(StationState &s, Bytes payload, Clock::duration delay) {
     }
 }
 
+namespace {
+
+// Finds the next frame in what the PC sent. A station takes payloads of up to
+// 255 bytes (a serial line carries them; USB up to 123), where a receiver on
+// the PC side stops at 100; otherwise the rule is the same: a repeated length
+// byte that is not 0 and a matching CRC, else one byte is dropped.
+link::SyncResult findPcFrame(std::span<const std::uint8_t> held) {
+    std::size_t pos = 0;
+    while (held.size() - pos >= 2) {
+        const std::uint8_t a = held[pos];
+        if (a != 0 && held[pos + 1] == a) {
+            const std::size_t length = a + link::kFrameOverhead;
+            if (held.size() - pos < length) return {pos, 0};  // may still complete
+            if (link::isValidFrame(held.subspan(pos, length))) return {pos, length};
+        }
+        ++pos;
+    }
+    return {pos, 0};
+}
+
+}  // namespace
+
 void World::receive(int number, std::span<const std::uint8_t> bytes) {
     StationState *s = findStation(number);
     if (s == nullptr || !s->plugged) return;
     s->received.insert(s->received.end(), bytes.begin(), bytes.end());
     for (;;) {
-        link::HeldBytes held{s->received, {}};
-        link::SyncResult found = link::findFrame(held);
+        link::SyncResult found = findPcFrame(s->received);
         auto begin = s->received.begin();
         if (found.frameLength == 0) {
             s->received.erase(begin, begin + static_cast<std::ptrdiff_t>(found.discard));

@@ -485,10 +485,30 @@ TEST_F(WorldTest, RequestsAreFoundInNoisyInputSplitAcrossReads) {
     EXPECT_TRUE(frames().empty());
     world.receive(1, Bytes(request.begin() + 3, request.end()));
     EXPECT_EQ(payloads(1, 23), (std::vector<Bytes>{{0x17, 0x01}}));
-    Bytes garbage(300, 0x65);  // a length pair over 100 never starts a frame
-    world.receive(1, garbage);
+    // A run of equal bytes looks like length pairs until their CRC fails; the
+    // zero fill of USB reports completes them.
+    world.receive(1, Bytes(300, 0x65));
+    world.receive(1, Bytes(300, 0x00));
     pcSends(1, {21, 11});
     EXPECT_EQ(payloads(1, 23).size(), 1u);
+}
+
+TEST_F(WorldTest, LongFramesFromThePcAreTakenAndRecorded) {
+    station();
+    Bytes write{22, 11};
+    write.resize(2 + 128, 0x07);  // a channel write with far too much data
+    pcSends(1, write);
+    EXPECT_EQ(payloads(1, 24).size(), 1u);
+    std::size_t frames = 0;
+    for (const auto &e : events) {
+        if (e.kind == EventKind::FrameFromPc) {
+            ++frames;
+            EXPECT_EQ(e.code, 22);
+            EXPECT_EQ(e.detail.size(), 130u * 3 - 1);  // "16 0B 07 ..."
+            EXPECT_EQ(e.detail.substr(0, 8), "16 0B 07");
+        }
+    }
+    EXPECT_EQ(frames, 1u);
 }
 
 TEST_F(WorldTest, OneShotFaultsDropAndCorruptTheNextFrames) {

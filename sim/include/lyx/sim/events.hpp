@@ -38,6 +38,7 @@ enum class EventKind {
     FrameDropped,      // fault
     FrameCorrupted,    // fault
     DataSent,          // only while data tracing is on; code: tag
+    FrameFromPc,       // every frame the PC sent; code: type code, detail: its payload
 };
 
 struct Event {

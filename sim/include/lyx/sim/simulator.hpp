@@ -117,7 +117,8 @@ class Simulator {
     std::uint64_t lastSequence() const;
     // Called on the simulator thread for every event; nullptr to stop.
     void setEventListener(std::function<void(const Event &)> listener);
-    // Also report every data packet sent (DataSent events).
+    // Also report every data packet sent (DataSent events). FrameFromPc events
+    // (every frame the PC sent, as it came) are always kept.
     void traceData(bool on);
 
     Stats stats() const;
