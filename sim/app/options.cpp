@@ -144,10 +144,11 @@ it then removes its socket files and COM entries.
 Commands (also the lines of a scenario file; '#' starts a comment; values with
 blanks in "quotes"; times as 500ms, 2s, 1.5min or seconds; IDs decimal or 0x):
   station <n> [usb] [serial] [channel=C] [id=ID] [serial=TEXT] [release=2.3]
-          [com=N] [name=FILE] [vhid-dir=DIR] [port-dir=DIR]
+          [com=N] [name=FILE] [vhid-dir=DIR] [port-dir=DIR] [refuse=P,P,..]
       add base station <n> (its address byte; on USB its serial number, i.e.
       its slot, unless serial= says otherwise). com=N makes the COM<N> entry.
-      For an existing station only channel= and id= may be given.
+      refuse= lists parameters it refuses (none: none). For an existing station
+      only channel=, id= and refuse= may be given.
   module <id> [tag=T] [channel=C] [type=T] [rate=HZ] [wave=W] [offset=X]
          [amplitude=X] [period=TIME] [steps=A,B,..] [seed=N] [value=V]
          [text=TEXT] [bytes=HEX] [decimals=N] [status=N] [rssi=DBM]
@@ -159,7 +160,8 @@ blanks in "quotes"; times as 500ms, 2s, 1.5min or seconds; IDs decimal or 0x):
       (offset), ramp (offset up to offset+amplitude each period), sine, noise
       (offset +- amplitude), steps (each value for one period). value= sets a
       constant reading, or the text / hex bytes of other types. rssi is the
-      signal in dBm as the driver reports it (default -60), quality 0 to 127.
+      signal in dBm as the driver reports it (default -60), quality the
+      link-quality byte (receivers read 0 to 127 from its low seven bits).
   set <id> <module options> [asleep=yes|no] [config=yes|no]
       change a module; power=on powers it up (as powerup does).
   param <id> <number> [radio] [readonly] [type=T] [value=V]
@@ -177,6 +179,9 @@ blanks in "quotes"; times as 500ms, 2s, 1.5min or seconds; IDs decimal or 0x):
   fault <n> [corrupt=P] [drop=P] [noise=BYTES] [zeros=BYTES] [reply-delay=TIME]
         [reply-loss=P] [corrupt-next=N] [drop-next=N] [lose-replies=N]
       faults on what station <n> sends (P: 0 to 1 or a percentage)
+  send <n> <hex bytes>
+      station <n> sends a frame with this payload as it is (any reply, also a
+      malformed one, e.g. "send 1 07 0A 0B 0C")
   show [stations | modules | station <n> | module <id> | stats]
   watch on|off|data   events on this connection (data: also every packet sent
                       and every frame the PC sent)

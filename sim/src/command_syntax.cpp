@@ -305,7 +305,7 @@ Outcome applyModuleOption(ModuleConfig &m, std::string_view key, std::string_vie
         if (!parseInteger(value, -173, 82, i)) return bad(key, value, "dBm from -173 to 82");
         m.rssi = static_cast<int>(i);
     } else if (key == "quality" || key == "link-quality") {
-        if (!parseUnsigned(value, 127, u)) return bad(key, value, "0 to 127");
+        if (!parseUnsigned(value, 255, u)) return bad(key, value, "0 to 255");
         m.linkQuality = static_cast<std::uint8_t>(u);
     } else if (key == "battery") {
         if (value == "low") {
@@ -347,6 +347,19 @@ Outcome applyStationOption(StationConfig &s, std::string_view key, std::string_v
     } else if (key == "channel") {
         if (!parseUnsigned(value, 255, u) || u == 0) return bad(key, value, "a channel 1 to 255");
         s.channel = static_cast<std::uint8_t>(u);
+    } else if (key == "refuse") {
+        std::vector<std::uint8_t> parameters;
+        std::string_view rest = value == "none" ? std::string_view() : value;
+        while (!rest.empty()) {
+            auto comma = rest.find(',');
+            if (!parseUnsigned(rest.substr(0, comma), 255, u)) {
+                return bad(key, value, "parameter numbers separated by commas, or none");
+            }
+            parameters.push_back(static_cast<std::uint8_t>(u));
+            if (comma == std::string_view::npos) break;
+            rest.remove_prefix(comma + 1);
+        }
+        s.refusedParameters = std::move(parameters);
     } else if (key == "serial") {
         s.serial = std::string(value);
     } else if (key == "release") {

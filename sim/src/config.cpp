@@ -53,7 +53,6 @@ Outcome validate(const ModuleConfig &module) {
     if (module.decimals < 0 || module.decimals > 9) {
         return Outcome::failure("decimals must be 0 to 9");
     }
-    if (module.linkQuality > 127) return Outcome::failure("link quality must be 0 to 127");
     if (module.latency.count() < 0 || module.sleepTimer.count() < 0 ||
         module.pauseTime.count() < 0) {
         return Outcome::failure("times must not be negative");

@@ -151,6 +151,7 @@ Reply Interpreter::execute(std::string_view text) {
     if (verb == "remove" || verb == "powerup" || verb == "powerdown") return byModule(line);
     if (verb == "unplug" || verb == "plug") return byStation(line);
     if (verb == "fault") return fault(line);
+    if (verb == "send") return sendFrame(line);
     if (verb == "show") return show(line);
     if (verb == "watch") {
         if (auto ok = noOptions(line); !ok) return fail(ok);
@@ -175,7 +176,7 @@ Reply Interpreter::execute(std::string_view text) {
     if (verb == "help") {
         return ok(
             "commands: station module set param remove powerup powerdown unplug plug fault "
-            "show watch quit (lyx-basestation-sim --help describes them)");
+            "send show watch quit (lyx-basestation-sim --help describes them)");
     }
     if (verb == "wait") return fail("wait: only in scenario files");
     return fail("unknown command '" + verb + "' (try help)");
@@ -185,21 +186,22 @@ Reply Interpreter::station(const Line &line) {
     int number = 0;
     if (auto ok = stationNumber(line, number); !ok) return fail(ok);
     if (hasStation(number)) {
-        // An existing station: only what a client could change remotely.
-        if (auto ok = noExtraWords(line, 2); !ok) {
-            return fail("station " + std::to_string(number) +
-                        " exists: only channel= and id= can change");
-        }
+        // An existing station: what a client could change remotely, and the
+        // parameters it refuses.
+        const std::string onlyThese = "station " + std::to_string(number) +
+                                      " exists: only channel=, id= and refuse= can change";
+        if (auto ok = noExtraWords(line, 2); !ok) return fail(onlyThese);
         StationConfig scratch;
         for (const auto &[key, value] : line.options) {
-            if (key != "channel" && key != "id") {
-                return fail("station " + std::to_string(number) +
-                            " exists: only channel= and id= can change");
-            }
+            if (key != "channel" && key != "id" && key != "refuse") return fail(onlyThese);
             if (auto ok = syntax::applyStationOption(scratch, key, value); !ok) return fail(ok);
-            if (simulator_ == nullptr) continue;
-            Outcome done = key == "channel" ? simulator_->setStationChannel(number, scratch.channel)
-                                            : simulator_->setStationId(number, scratch.id);
+        }
+        for (const auto &[key, value] : line.options) {
+            if (simulator_ == nullptr) break;
+            Outcome done =
+                key == "channel" ? simulator_->setStationChannel(number, scratch.channel)
+                : key == "id"    ? simulator_->setStationId(number, scratch.id)
+                              : simulator_->setRefusedParameters(number, scratch.refusedParameters);
             if (!done) return fail(done);
         }
         if (simulator_ == nullptr) return ok();
@@ -421,6 +423,23 @@ Reply Interpreter::fault(const Line &line) {
                   number, faults.corrupt, faults.drop, faults.noise, faults.zeros,
                   static_cast<long long>(faults.replyDelay.count()), faults.replyLoss);
     return ok(text);
+}
+
+Reply Interpreter::sendFrame(const Line &line) {
+    int number = 0;
+    if (auto ok = stationNumber(line, number); !ok) return fail(ok);
+    if (auto ok = noOptions(line); !ok) return fail(ok);
+    std::string hex;
+    for (std::size_t i = 2; i < line.words.size(); ++i)
+        hex += line.words[i];
+    auto payload = parseValue(DataType::Binary, hex);
+    if (!payload || payload->bytes.empty() || payload->bytes.size() > 255) {
+        return fail("send: expected the payload as 1 to 255 hexadecimal bytes");
+    }
+    if (!hasStation(number)) return fail("no station " + std::to_string(number));
+    if (simulator_ == nullptr) return ok();
+    if (auto done = simulator_->sendFrame(number, payload->bytes); !done) return fail(done);
+    return ok("station " + std::to_string(number) + " sent " + payload->text());
 }
 
 Reply Interpreter::show(const Line &line) {

@@ -38,7 +38,7 @@ Bytes dataPayload(const DataPacket &packet) {
     out.push_back(static_cast<std::uint8_t>(packet.type));
     out.insert(out.end(), packet.value.begin(), packet.value.end());
     out.push_back(packet.signal);
-    out.push_back(packet.linkQuality & 0x7F);
+    out.push_back(packet.linkQuality);
     return out;
 }
 
@@ -141,7 +141,7 @@ Bytes remoteReply(bool radio, Reply reply, std::uint8_t flags, std::uint32_t id,
     putBigEndian(out, id, 3);
     out.insert(out.end(), data.begin(), data.end());
     out.push_back(signal);
-    out.push_back(linkQuality & 0x7F);
+    out.push_back(linkQuality);
     return out;
 }
 

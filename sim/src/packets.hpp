@@ -41,7 +41,7 @@ struct DataPacket {
     DataType type = DataType::None;
     Bytes value;
     std::uint8_t signal = 0;       // signal byte (see signalByte)
-    std::uint8_t linkQuality = 0;  // 0 to 127
+    std::uint8_t linkQuality = 0;  // the byte as sent
     bool batteryLow = false;
     bool error = false;
 };

@@ -113,6 +113,15 @@ Outcome Simulator::loseNextReplies(int number, unsigned replies) {
     return impl_->loop.invoke([&] { return impl_->world.loseNextReplies(number, replies); });
 }
 
+Outcome Simulator::setRefusedParameters(int number, std::vector<std::uint8_t> parameters) {
+    return impl_->loop.invoke(
+        [&] { return impl_->world.setRefusedParameters(number, std::move(parameters)); });
+}
+
+Outcome Simulator::sendFrame(int number, const Bytes &payload) {
+    return impl_->loop.invoke([&] { return impl_->world.sendFrame(number, payload); });
+}
+
 std::optional<StationStatus> Simulator::station(int number) const {
     return impl_->loop.invoke([&]() -> std::optional<StationStatus> {
         auto status = impl_->world.station(number);

@@ -93,7 +93,10 @@ void World::handleStationParameter(StationState &s, std::span<const std::uint8_t
     Bytes answer{packets::kStationDone};
     bool done = false;
     std::string detail;
-    if (!write) {
+    const auto &refused = s.config.refusedParameters;
+    if (std::find(refused.begin(), refused.end(), parameter) != refused.end()) {
+        // Refused whatever it is.
+    } else if (!write) {
         if (parameter == 3) {
             const std::uint32_t id = s.config.id;
             answer = {packets::kStationDone, static_cast<std::uint8_t>(id >> 16),

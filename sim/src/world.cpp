@@ -156,6 +156,24 @@ Outcome World::loseNextReplies(int number, unsigned replies) {
     return {};
 }
 
+Outcome World::setRefusedParameters(int number, std::vector<std::uint8_t> parameters) {
+    StationState *s = findStation(number);
+    if (s == nullptr) return Outcome::failure(noSuchStation(number));
+    s->config.refusedParameters = std::move(parameters);
+    return {};
+}
+
+Outcome World::sendFrame(int number, std::span<const std::uint8_t> payload) {
+    StationState *s = findStation(number);
+    if (s == nullptr) return Outcome::failure(noSuchStation(number));
+    if (!s->plugged) return Outcome::failure("station " + std::to_string(number) + " is unplugged");
+    if (payload.empty() || payload.size() > 255) {
+        return Outcome::failure("a payload has 1 to 255 bytes");
+    }
+    transmit(*s, link::buildFrame(static_cast<std::uint8_t>(number), payload), false);
+    return {};
+}
+
 std::optional<StationStatus> World::station(int number) const {
     auto found = stations_.find(number);
     if (found == stations_.end()) return std::nullopt;

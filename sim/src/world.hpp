@@ -50,6 +50,9 @@ class World {
     Outcome corruptNext(int number, unsigned frames);
     Outcome dropNext(int number, unsigned frames);
     Outcome loseNextReplies(int number, unsigned replies);
+    Outcome setRefusedParameters(int number, std::vector<std::uint8_t> parameters);
+    // Station `number` sends a frame with this payload, as it is.
+    Outcome sendFrame(int number, std::span<const std::uint8_t> payload);
     // Everything but the device paths, which the Simulator knows.
     std::optional<StationStatus> station(int number) const;
     std::vector<int> stationNumbers() const;

@@ -76,7 +76,7 @@ TEST(Syntax, ModuleOptionsSetTheirFields) {
     EXPECT_EQ(m.layout, Layout::StoreForward);
     EXPECT_FALSE(syntax::applyModuleOption(m, "value", "3"));
     EXPECT_FALSE(syntax::applyModuleOption(m, "channel", "0"));
-    EXPECT_FALSE(syntax::applyModuleOption(m, "quality", "128"));
+    EXPECT_FALSE(syntax::applyModuleOption(m, "quality", "256"));
     EXPECT_FALSE(syntax::applyModuleOption(m, "tag", "65535"));
     auto unknown = syntax::applyModuleOption(m, "colour", "red");
     EXPECT_EQ(unknown.error(), "unknown option 'colour' for a module");
@@ -91,7 +91,13 @@ TEST(Checker, CommandsAreCheckedAgainstWhatEarlierLinesDefined) {
     const Case cases[] = {
         {"station 1 usb channel=3", nullptr},
         {"station 1 channel=4", nullptr},
-        {"station 1 serial", "station 1 exists: only channel= and id= can change"},
+        {"station 1 serial", "station 1 exists: only channel=, id= and refuse= can change"},
+        {"station 1 refuse=11,3", nullptr},
+        {"station 1 refuse=11,x",
+         "refuse=11,x: expected parameter numbers separated by commas, or none"},
+        {"send 1 07 0A0B 0C", nullptr},
+        {"send 1 07 0", "send: expected the payload as 1 to 255 hexadecimal bytes"},
+        {"send 2 07", "no station 2"},
         {"station 2 wireless", "station: unexpected 'wireless' (usb or serial)"},
         {"station 300", "expected a station number 0 to 255, not '300'"},
         {"module 5 type=string", nullptr},

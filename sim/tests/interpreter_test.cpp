@@ -70,6 +70,10 @@ TEST_F(LiveInterpreter, FaultsUnplugAndShow) {
     EXPECT_TRUE(contains(run("unplug 1"), "plugged=no pty=-"));
     EXPECT_TRUE(contains(run("plug 1"), "plugged=yes pty=/dev/pts/"));
     EXPECT_EQ(run("unplug 4"), "error: no station 4");
+    EXPECT_EQ(run("send 1 07 0a0B"), "ok station 1 sent 070A0B");
+    EXPECT_EQ(sim.station(1)->framesSent, 1u);
+    EXPECT_TRUE(contains(run("station 1 refuse=3,11"), "ok station 1"));
+    EXPECT_EQ(sim.station(1)->config.refusedParameters, (std::vector<std::uint8_t>{3, 11}));
     ASSERT_EQ(run("module 5 rate=0").rfind("ok", 0), 0u);
     EXPECT_EQ(run("show"), "ok stations 1; modules 5");
     EXPECT_EQ(run("show modules"), "ok 5");

@@ -134,7 +134,7 @@ TEST_F(SimulatorWithDriver, RemoteReadReplyOnTheWireOverUsb) {
     ModuleConfig m = module(658188, 1, 1, 0);
     m.batteryLow = true;
     m.rssi = -101;
-    m.linkQuality = 48;
+    m.linkQuality = 0xB0;
     m.parameters[50] = makeParameter(TypedValue{DataType::String, {'A', 'B'}});
     ASSERT_TRUE(sim.addModule(m));
     VhidClient usb(sim.station(1)->usbSocket);
@@ -143,7 +143,7 @@ TEST_F(SimulatorWithDriver, RemoteReadReplyOnTheWireOverUsb) {
     ASSERT_TRUE(usb.send(lyx::link::buildFrame(1, Bytes{0x05, 0x0A, 0x0B, 0x0C, 0x32})));
     auto reply = usb.frameWithCode(7, 5s);
     ASSERT_TRUE(reply);
-    EXPECT_EQ(payloadOf(*reply), (Bytes{0x47, 0x0A, 0x0B, 0x0C, 0x05, 0x41, 0x42, 0xC8, 0x30}));
+    EXPECT_EQ(payloadOf(*reply), (Bytes{0x47, 0x0A, 0x0B, 0x0C, 0x05, 0x41, 0x42, 0xC8, 0xB0}));
 }
 
 TEST_F(SimulatorWithDriver, SleepStopsAModuleAndWakeByIdAndBroadcastRestartIt) {

@@ -369,6 +369,23 @@ TEST_F(WorldTest, StationParametersThreeElevenTwentyFourTwentyFive) {
     pcSends(1, {21});
     EXPECT_EQ(payloads(1, 24).size(), 7u);
     EXPECT_EQ(world.station(1)->config.channel, 7);
+
+    ASSERT_TRUE(world.setRefusedParameters(1, {11}));
+    pcSends(1, {21, 11});
+    pcSends(1, {22, 11, 5});
+    pcSends(1, {21, 3});
+    EXPECT_EQ(payloads(1, 24), (std::vector<Bytes>{{0x18}, {0x18}}));
+    EXPECT_EQ(world.station(1)->config.channel, 7);
+}
+
+TEST_F(WorldTest, StationSendsAnyPayloadItIsGiven) {
+    station();
+    ASSERT_TRUE(world.sendFrame(1, Bytes{0x07, 0x0A, 0x0B}));  // a reply too short for its kind
+    EXPECT_EQ(frames(), (std::vector<Bytes>{lyx::link::buildFrame(1, Bytes{0x07, 0x0A, 0x0B})}));
+    EXPECT_FALSE(world.sendFrame(1, Bytes{}));
+    EXPECT_FALSE(world.sendFrame(2, Bytes{0x07}));
+    ASSERT_TRUE(world.setPlugged(1, false));
+    EXPECT_FALSE(world.sendFrame(1, Bytes{0x07}));
 }
 
 TEST_F(WorldTest, RemoteReadReplyCarriesFlagsValueSignalAndLinkQuality) {
@@ -376,14 +393,14 @@ TEST_F(WorldTest, RemoteReadReplyCarriesFlagsValueSignalAndLinkQuality) {
     ModuleConfig m = moduleConfig(658188, 1);
     m.batteryLow = true;
     m.rssi = -101;
-    m.linkQuality = 48;
+    m.linkQuality = 0xB0;  // 48, with bit 7 set
     m.parameters[50] = makeParameter(TypedValue{DataType::String, {'A', 'B'}});
     ASSERT_TRUE(world.addModule(m));
     frames();
     pcSends(1, {0x05, 0x0A, 0x0B, 0x0C, 0x32});
     clock.advance(10ms);
     EXPECT_EQ(payloads(1, 7),
-              (std::vector<Bytes>{{0x47, 0x0A, 0x0B, 0x0C, 0x05, 0x41, 0x42, 0xC8, 0x30}}));
+              (std::vector<Bytes>{{0x47, 0x0A, 0x0B, 0x0C, 0x05, 0x41, 0x42, 0xC8, 0xB0}}));
 }
 
 TEST_F(WorldTest, WrittenTextIsConvertedToTheParameterTypeAndBadValuesAreRefused) {

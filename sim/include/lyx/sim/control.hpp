@@ -4,8 +4,8 @@
 // or "error: ...".
 //
 //   station <n> [usb] [serial] [channel=] [id=] [serial=] [release=] [com=]
-//           [name=] [vhid-dir=] [port-dir=]      add a base station, or change
-//                                                 the channel / ID of one
+//           [name=] [vhid-dir=] [port-dir=] [refuse=]   add a base station, or
+//                                          change the channel, ID or refusals of one
 //   module <id> [tag=] [channel=] [type=] [rate=] [wave=] [offset=]
 //          [amplitude=] [period=] [steps=] [seed=] [value=] [text=] [bytes=]
 //          [decimals=] [status=] [rssi=] [quality=] [battery=low|ok]
@@ -17,6 +17,7 @@
 //   unplug <n> | plug <n>
 //   fault <n> [corrupt=] [drop=] [noise=] [zeros=] [reply-delay=]
 //         [reply-loss=] [corrupt-next=] [drop-next=] [lose-replies=]
+//   send <n> <hex bytes>            the station sends a frame with this payload
 //   show [stations | modules | station <n> | module <id> | stats]
 //   watch on | off | data          quit          help
 //
@@ -69,6 +70,7 @@ class Interpreter {
     Reply byModule(const Line &line);
     Reply byStation(const Line &line);
     Reply fault(const Line &line);
+    Reply sendFrame(const Line &line);
     Reply show(const Line &line);
     std::optional<ModuleConfig> moduleConfig(std::uint32_t id) const;
     bool hasStation(int number) const;

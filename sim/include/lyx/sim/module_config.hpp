@@ -92,9 +92,11 @@ struct ModuleConfig {
     int decimals = 2;
     double rate = 1.0;  // packets per second; 0 sends no data
     Waveform wave;
-    std::uint8_t status = 0;         // the packet's status byte
-    int rssi = -60;                  // dBm, as the driver reports it (signal byte - 45)
-    std::uint8_t linkQuality = 100;  // 0 to 127
+    std::uint8_t status = 0;  // the packet's status byte
+    int rssi = -60;           // dBm, as the driver reports it (signal byte - 45)
+    // The link-quality byte: receivers read bits 0 to 6 (0 to 127); bit 7 is
+    // sent as given, to show that a receiver ignores it.
+    std::uint8_t linkQuality = 100;
     bool batteryLow = false;
     bool error = false;
     bool answers = true;

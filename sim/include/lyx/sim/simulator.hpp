@@ -87,6 +87,10 @@ class Simulator {
     Outcome corruptNext(int number, unsigned frames);
     Outcome dropNext(int number, unsigned frames);
     Outcome loseNextReplies(int number, unsigned replies);
+    Outcome setRefusedParameters(int number, std::vector<std::uint8_t> parameters);
+    // The station sends a frame with this payload (1 to 255 bytes) as it is:
+    // any reply, however malformed, at the moment a test needs it.
+    Outcome sendFrame(int number, const Bytes &payload);
     std::optional<StationStatus> station(int number) const;
     std::vector<int> stations() const;
 

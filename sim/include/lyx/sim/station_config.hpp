@@ -5,7 +5,8 @@
 //     3 its 24-bit ID (3 bytes, high byte first), 11 its radio channel (1 byte,
 //     1 to 255; it listens on the new channel at once), 24 and 25 (written with
 //     no data after a channel change: "store settings" and "restart radio"; both
-//     accepted, reading them is refused). Anything else is refused.
+//     accepted, reading them is refused). Anything else is refused, and so
+//     are the parameters listed in `refusedParameters`.
 //   - Remote requests (5, 6, 11, 12) go by radio to the module with that ID on
 //     the station's channel. Its answer comes back after the module's latency;
 //     without an answer within 250 ms the station replies "no answer" (9 / 15,
@@ -26,6 +27,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "lyx/sim/outcome.hpp"
 
@@ -47,6 +49,9 @@ struct StationConfig {
     std::uint16_t release = 0x0203;  // firmware revision, 0x0203 = 2.3
     std::uint32_t id = 1;            // 24-bit
     std::uint8_t channel = 1;
+    // Parameters this station refuses (reply 24) although it knows them, as a
+    // station whose firmware lacks them would.
+    std::vector<std::uint8_t> refusedParameters;
 
     // Served on the virtual HID bus as <usbFolder>/<usbName>.sock.
     bool usb = false;
