@@ -52,8 +52,9 @@ Outcome Simulator::addStation(const StationConfig &station) {
         }
         const int number = station.number;
         auto links = std::make_unique<StationLinks>(
-            station, impl_->loop, [this, number](std::span<const std::uint8_t> bytes) {
-                impl_->world.receive(number, bytes);
+            station, impl_->loop,
+            [this, number](std::span<const std::uint8_t> bytes, World::Source source) {
+                impl_->world.receive(number, bytes, source);
             });
         if (auto ok = links->plugIn(); !ok) return ok;
         if (auto ok = impl_->world.addStation(station); !ok) return ok;

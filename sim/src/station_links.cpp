@@ -36,7 +36,7 @@ StationLinks::StationLinks(const StationConfig &config, EventLoop &loop, Receive
         auto onOutput = [loop = &loop_, receive = receive_](std::span<const std::uint8_t> report) {
             if (report.size() <= 1) return;
             link::Bytes bytes(report.begin() + 1, report.end());
-            loop->post([receive, bytes = std::move(bytes)] { receive(bytes); });
+            loop->post([receive, bytes = std::move(bytes)] { receive(bytes, World::Source::Usb); });
         };
         usb_ = std::make_unique<VirtualHidDevice>(config_.usbFolder, socketName(config_),
                                                   std::move(identity), onOutput);
@@ -99,7 +99,8 @@ void StationLinks::readPty() {
     std::uint8_t buffer[4096];
     ssize_t n = ::read(pty_->masterFd(), buffer, sizeof buffer);
     if (n > 0) {
-        receive_(std::span<const std::uint8_t>(buffer, static_cast<std::size_t>(n)));
+        receive_(std::span<const std::uint8_t>(buffer, static_cast<std::size_t>(n)),
+                 World::Source::Serial);
     } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
         // The terminal is gone; stop watching it rather than spin.
         loop_.unwatch(pty_->masterFd());

@@ -13,13 +13,15 @@
 #include "lyx/sim/pty_port.hpp"
 #include "lyx/sim/station_config.hpp"
 #include "lyx/sim/vhid_device.hpp"
+#include "world.hpp"
 
 namespace lyx::sim {
 
 class StationLinks {
   public:
-    // `receive` gets the bytes the PC sends, on the loop thread.
-    using Receive = std::function<void(std::span<const std::uint8_t>)>;
+    // `receive` gets the bytes the PC sends and the link they came by, on the
+    // loop thread.
+    using Receive = std::function<void(std::span<const std::uint8_t>, World::Source)>;
 
     StationLinks(const StationConfig &config, EventLoop &loop, Receive receive);
     ~StationLinks();

@@ -102,7 +102,8 @@ Outcome World::setPlugged(int number, bool plugged) {
         s->bind.reset();
         scheduler_.cancel(s->bindTimer);
         s->bindTimer = 0;
-        s->received.clear();
+        for (auto &held : s->received)
+            held.clear();
     }
     emit(plugged ? EventKind::StationPlugged : EventKind::StationUnplugged, number, 0);
     return {};
@@ -530,21 +531,21 @@ link::SyncResult findPcFrame(std::span<const std::uint8_t> held) {
 
 }  // namespace
 
-void World::receive(int number, std::span<const std::uint8_t> bytes) {
+void World::receive(int number, std::span<const std::uint8_t> bytes, Source source) {
     StationState *s = findStation(number);
     if (s == nullptr || !s->plugged) return;
-    s->received.insert(s->received.end(), bytes.begin(), bytes.end());
+    Bytes &held = s->received[source == Source::Usb ? 0 : 1];
+    held.insert(held.end(), bytes.begin(), bytes.end());
     for (;;) {
-        link::SyncResult found = findPcFrame(s->received);
-        auto begin = s->received.begin();
+        link::SyncResult found = findPcFrame(held);
+        auto begin = held.begin();
         if (found.frameLength == 0) {
-            s->received.erase(begin, begin + static_cast<std::ptrdiff_t>(found.discard));
+            held.erase(begin, begin + static_cast<std::ptrdiff_t>(found.discard));
             break;
         }
         Bytes frame(begin + static_cast<std::ptrdiff_t>(found.discard),
                     begin + static_cast<std::ptrdiff_t>(found.discard + found.frameLength));
-        s->received.erase(begin,
-                          begin + static_cast<std::ptrdiff_t>(found.discard + found.frameLength));
+        held.erase(begin, begin + static_cast<std::ptrdiff_t>(found.discard + found.frameLength));
         ++s->framesReceived;
         handleFrame(*s, frame);
     }

@@ -5,6 +5,7 @@
 // event loop; tests drive it in virtual time.
 #pragma once
 
+#include <array>
 #include <map>
 #include <optional>
 #include <random>
@@ -71,7 +72,9 @@ class World {
 
     // Bytes the PC sent to station `number`: frames are found in them as a
     // receiver finds them (noise skipped, partial frames kept for later).
-    void receive(int number, std::span<const std::uint8_t> bytes);
+    // Each link of a station (USB, serial) is its own stream.
+    enum class Source { Usb, Serial };
+    void receive(int number, std::span<const std::uint8_t> bytes, Source source = Source::Usb);
 
     void traceData(bool on) { traceData_ = on; }
     Stats stats() const { return stats_; }
@@ -85,7 +88,7 @@ class World {
     struct StationState {
         StationConfig config;
         bool plugged = true;
-        Bytes received;  // from the PC, not yet a whole frame
+        std::array<Bytes, 2> received;  // from the PC by link, not yet a whole frame
         std::optional<PendingBind> bind;
         TimerId bindTimer = 0;
         std::mt19937_64 random;

@@ -510,6 +510,16 @@ TEST_F(WorldTest, RequestsAreFoundInNoisyInputSplitAcrossReads) {
     EXPECT_EQ(payloads(1, 23).size(), 1u);
 }
 
+TEST_F(WorldTest, EachLinkOfAStationIsItsOwnStream) {
+    station();
+    Bytes request = lyx::link::buildFrame(1, Bytes{21, 11});
+    world.receive(1, Bytes(request.begin(), request.begin() + 4), World::Source::Usb);
+    world.receive(1, Bytes(request.begin() + 4, request.end()), World::Source::Serial);
+    EXPECT_TRUE(frames().empty());
+    world.receive(1, Bytes(request.begin() + 4, request.end()), World::Source::Usb);
+    EXPECT_EQ(payloads(1, 23).size(), 1u);
+}
+
 TEST_F(WorldTest, LongFramesFromThePcAreTakenAndRecorded) {
     station();
     Bytes write{22, 11};
