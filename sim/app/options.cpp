@@ -117,8 +117,8 @@ HID bus (as a USB base station) and/or on a pseudo-terminal (as a serial one).
 Options:
   -s, --scenario FILE   run the commands of FILE (also: the first argument)
   -e, --command LINE    run a command before the scenario (may be repeated)
-      --station SPEC    the same as -e "station SPEC"
-      --module SPEC     the same as -e "module SPEC"
+      --station ARGS    the same as -e "station ARGS"
+      --module ARGS     the same as -e "module ARGS"
       --vhid-dir DIR    folder of the virtual HID bus (default: $LYX_VHID_DIR)
       --port-dir DIR    folder for COM<n> entries (default: $LYX_PORT_DIR, else
                         ${XDG_CONFIG_HOME:-~/.config}/lyx/ports)
@@ -134,8 +134,9 @@ Options:
       --version         show the version
 
 Without any station, station 1 is made: on the virtual HID bus when its folder
-is known, else on a pseudo-terminal. Startup prints one line per station and
-module, then "ready". Commands then come from standard input and the socket,
+is known, else on a pseudo-terminal. Startup prints a line for each command
+that set something up (stations with their device paths, modules, parameters),
+then "ready". Commands then come from standard input and the socket,
 one per line; each is answered with one line, "ok ..." or "error: ...".
 Events are printed as "event <kind> station=<n> module=<id> code=<n> ...".
 The program ends on "quit", at the end of --duration, or on SIGINT/SIGTERM;
@@ -156,7 +157,8 @@ blanks in "quotes"; times as 500ms, 2s, 1.5min or seconds; IDs decimal or 0x):
          [latency=TIME] [sleep-timer=TIME] [pause=TIME] [power=on|off]
       add a module (ID 1 to 0xFFFFFE; tag defaults to the ID's low 16 bits).
       type: none uint8 uint16 int32 float string binary interface, a code 0
-      to 255, record (117 bytes) or store-forward (42 bytes). wave: constant
+      to 255, record (117 bytes, in frames of 129 bytes: longer than a PC-side
+      receiver accepts) or store-forward (42 bytes). wave: constant
       (offset), ramp (offset up to offset+amplitude each period), sine, noise
       (offset +- amplitude), steps (each value for one period). value= sets a
       constant reading, or the text / hex bytes of other types. rssi is the
