@@ -448,8 +448,10 @@ Reply Interpreter::show(const Line &line) {
     const std::string what = line.words.size() > 1 ? line.words[1] : "all";
     auto join = [](const auto &items) {
         std::string out;
-        for (const auto &i : items)
-            out += (out.empty() ? "" : " ") + std::to_string(i);
+        for (const auto &i : items) {
+            if (!out.empty()) out += ' ';
+            out += std::to_string(i);
+        }
         return out.empty() ? std::string("none") : out;
     };
     if (what == "all" && line.words.size() <= 2) {
