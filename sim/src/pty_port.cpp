@@ -61,6 +61,21 @@ bool PtyPort::write(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
+std::size_t PtyPort::writeSome(std::span<const std::uint8_t> bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    return done;
+}
+
 std::vector<std::uint8_t> PtyPort::read(std::size_t count, int timeoutMs) {
     std::vector<std::uint8_t> out;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

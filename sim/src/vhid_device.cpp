@@ -130,27 +130,34 @@ void VirtualHidDevice::serve(int listenFd) {
     connectionsChanged_.notify_all();
 }
 
-int VirtualHidDevice::sendReport(std::span<const std::uint8_t> data) {
+int VirtualHidDevice::sendReport(std::span<const std::uint8_t> data, Delivery delivery) {
     std::array<std::uint8_t, vhid::kReportSize> report{};
     std::copy_n(data.begin(), std::min<std::size_t>(data.size(), 64), report.begin() + 1);
+    const int flags = MSG_NOSIGNAL | (delivery == Delivery::DropWhenFull ? MSG_DONTWAIT : 0);
     std::lock_guard guard(lock_);
     int delivered = 0;
     for (int c : connections_) {
-        if (::send(c, report.data(), report.size(), MSG_NOSIGNAL) ==
-            static_cast<ssize_t>(report.size())) {
+        if (::send(c, report.data(), report.size(), flags) == static_cast<ssize_t>(report.size())) {
             ++delivered;
+        } else {
+            ++dropped_;
         }
     }
     return delivered;
 }
 
-int VirtualHidDevice::sendFrame(std::span<const std::uint8_t> frame) {
+int VirtualHidDevice::sendFrame(std::span<const std::uint8_t> frame, Delivery delivery) {
     int delivered = 0;
     for (std::size_t offset = 0; offset < frame.size(); offset += 64) {
-        delivered =
-            sendReport(frame.subspan(offset, std::min<std::size_t>(64, frame.size() - offset)));
+        delivered = sendReport(
+            frame.subspan(offset, std::min<std::size_t>(64, frame.size() - offset)), delivery);
     }
     return delivered;
+}
+
+std::uint64_t VirtualHidDevice::reportsDropped() const {
+    std::lock_guard guard(lock_);
+    return dropped_;
 }
 
 std::size_t VirtualHidDevice::connections() const {

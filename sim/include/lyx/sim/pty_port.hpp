@@ -27,6 +27,9 @@ class PtyPort {
 
     // Writes bytes as the base station sends them; false if not all went out.
     bool write(std::span<const std::uint8_t> bytes);
+    // Writes what the line takes now, without waiting (a terminal nobody reads
+    // fills up); returns how many bytes went out.
+    std::size_t writeSome(std::span<const std::uint8_t> bytes);
     // Reads what the driver sent: waits up to `timeoutMs` for `count` bytes and
     // returns what arrived.
     std::vector<std::uint8_t> read(std::size_t count, int timeoutMs);

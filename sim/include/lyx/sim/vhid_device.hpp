@@ -39,12 +39,19 @@ class VirtualHidDevice {
     void unplug();
     bool pluggedIn() const { return serving_.joinable(); }
 
+    enum class Delivery {
+        Wait,          // a reader whose buffer is full gets up to a second to make room
+        DropWhenFull,  // a reader whose buffer is full misses the report at once
+    };
+
     // Sends one input report: report ID 0 and up to 64 data bytes, zero-filled.
     // Returns how many connections took it.
-    int sendReport(std::span<const std::uint8_t> data);
+    int sendReport(std::span<const std::uint8_t> data, Delivery delivery = Delivery::Wait);
     // Sends a link frame the way a base station does: in as many zero-filled
     // reports as it needs.
-    int sendFrame(std::span<const std::uint8_t> frame);
+    int sendFrame(std::span<const std::uint8_t> frame, Delivery delivery = Delivery::Wait);
+    // Reports that an open connection did not take.
+    std::uint64_t reportsDropped() const;
 
     std::size_t connections() const;
     // Waits until at least `count` connections are open; false on time-out.
@@ -66,6 +73,7 @@ class VirtualHidDevice {
     mutable std::mutex lock_;
     mutable std::condition_variable connectionsChanged_;
     std::vector<int> connections_;
+    std::uint64_t dropped_ = 0;
     std::jthread serving_;
 };
 

@@ -1,0 +1,129 @@
+#include "station_links.hpp"
+
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "link/frame.hpp"
+
+namespace lyx::sim {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint16_t kVendor = 0x1781;
+constexpr std::uint16_t kProduct = 0x0BA4;
+
+std::string socketName(const StationConfig &config) {
+    return config.usbName.empty() ? "basestation-" + std::to_string(config.number) : config.usbName;
+}
+
+}  // namespace
+
+StationLinks::StationLinks(const StationConfig &config, EventLoop &loop, Receive receive)
+    : config_(config), loop_(loop), receive_(std::move(receive)) {
+    if (config_.usb) {
+        vhid::Identity identity{
+            kVendor, kProduct, config_.release,
+            config_.serial.empty() ? std::to_string(config_.number) : config_.serial};
+        // Output reports arrive on the device's own thread; the world lives on
+        // the loop thread. The posted task may run after these links are gone,
+        // so it holds copies, not `this`.
+        auto onOutput = [loop = &loop_, receive = receive_](std::span<const std::uint8_t> report) {
+            if (report.size() <= 1) return;
+            link::Bytes bytes(report.begin() + 1, report.end());
+            loop->post([receive, bytes = std::move(bytes)] { receive(bytes, World::Source::Usb); });
+        };
+        usb_ = std::make_unique<VirtualHidDevice>(config_.usbFolder, socketName(config_),
+                                                  std::move(identity), onOutput);
+    }
+}
+
+StationLinks::~StationLinks() {
+    unplug();
+}
+
+Outcome StationLinks::plugIn() {
+    if (usb_ && !usb_->pluggedIn()) {
+        std::error_code ec;
+        fs::create_directories(config_.usbFolder, ec);
+        if (usb_->socketPath().size() + 16 >= sizeof(sockaddr_un::sun_path)) {
+            return Outcome::failure("socket path too long: " + usb_->socketPath());
+        }
+        if (!usb_->plugIn()) {
+            return Outcome::failure("cannot serve " + usb_->socketPath() + ": " +
+                                    std::strerror(errno));
+        }
+    }
+    if (config_.serialPort && !pty_) {
+        auto pty = std::make_unique<PtyPort>();
+        if (!pty->ok()) {
+            return Outcome::failure(std::string("cannot open a pseudo-terminal: ") +
+                                    std::strerror(errno));
+        }
+        if (config_.com > 0) {
+            if (!pty->linkAs(config_.portFolder, config_.com)) {
+                return Outcome::failure("cannot make " + config_.portFolder + "/COM" +
+                                        std::to_string(config_.com) + ": " + std::strerror(errno));
+            }
+            comEntry_ = config_.portFolder + "/COM" + std::to_string(config_.com);
+        }
+        pty_ = std::move(pty);
+        loop_.watch(pty_->masterFd(), [this] { readPty(); });
+    }
+    return {};
+}
+
+void StationLinks::unplug() {
+    if (usb_) usb_->unplug();
+    if (pty_) {
+        loop_.unwatch(pty_->masterFd());
+        removeComEntry();
+        pty_.reset();
+    }
+}
+
+void StationLinks::removeComEntry() {
+    if (comEntry_.empty() || !pty_) return;
+    // Only our own entry: another program may have taken the name since.
+    std::error_code ec;
+    if (fs::read_symlink(comEntry_, ec) == fs::path(pty_->devicePath())) fs::remove(comEntry_, ec);
+    comEntry_.clear();
+}
+
+void StationLinks::readPty() {
+    std::uint8_t buffer[4096];
+    ssize_t n = ::read(pty_->masterFd(), buffer, sizeof buffer);
+    if (n > 0) {
+        receive_(std::span<const std::uint8_t>(buffer, static_cast<std::size_t>(n)),
+                 World::Source::Serial);
+    } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+        // The terminal is gone; stop watching it rather than spin.
+        loop_.unwatch(pty_->masterFd());
+    }
+}
+
+bool StationLinks::send(std::span<const std::uint8_t> bytes) {
+    bool taken = true;
+    if (usb_ && usb_->pluggedIn()) {
+        std::uint64_t before = usb_->reportsDropped();
+        usb_->sendFrame(bytes, VirtualHidDevice::Delivery::DropWhenFull);
+        taken = usb_->reportsDropped() == before;
+    }
+    if (pty_ && pty_->writeSome(bytes) < bytes.size()) taken = false;
+    return taken;
+}
+
+std::string StationLinks::usbSocket() const {
+    return usb_ && usb_->pluggedIn() ? usb_->socketPath() : std::string();
+}
+
+std::string StationLinks::ptyDevice() const {
+    return pty_ ? pty_->devicePath() : std::string();
+}
+
+}  // namespace lyx::sim

@@ -1,0 +1,55 @@
+// The devices through which one simulated station meets the PC: a device on
+// the virtual HID bus and/or a pseudo-terminal with its COM entry. Used on the
+// simulator thread only.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "event_loop.hpp"
+#include "lyx/sim/outcome.hpp"
+#include "lyx/sim/pty_port.hpp"
+#include "lyx/sim/station_config.hpp"
+#include "lyx/sim/vhid_device.hpp"
+#include "world.hpp"
+
+namespace lyx::sim {
+
+class StationLinks {
+  public:
+    // `receive` gets the bytes the PC sends and the link they came by, on the
+    // loop thread.
+    using Receive = std::function<void(std::span<const std::uint8_t>, World::Source)>;
+
+    StationLinks(const StationConfig &config, EventLoop &loop, Receive receive);
+    ~StationLinks();
+    StationLinks(const StationLinks &) = delete;
+    StationLinks &operator=(const StationLinks &) = delete;
+
+    // Creates the *.sock file and/or a new pseudo-terminal (and COM entry).
+    Outcome plugIn();
+    // Removes them: the PC sees the device leave or the line hang up.
+    void unplug();
+
+    // Sends bytes to the PC without waiting; false when a reader had no room.
+    bool send(std::span<const std::uint8_t> bytes);
+
+    std::string usbSocket() const;
+    std::string ptyDevice() const;
+    const std::string &comEntry() const { return comEntry_; }
+
+  private:
+    void readPty();
+    void removeComEntry();
+
+    const StationConfig config_;
+    EventLoop &loop_;
+    Receive receive_;
+    std::unique_ptr<VirtualHidDevice> usb_;
+    std::unique_ptr<PtyPort> pty_;
+    std::string comEntry_;
+};
+
+}  // namespace lyx::sim
