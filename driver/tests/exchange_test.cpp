@@ -125,6 +125,18 @@ TEST_F(Exchange, WritePacketPutsTheFrameOnTheLinkAndReturnsAtOnce) {
     EXPECT_EQ(sent[0].frame.size(), 9u);
 }
 
+TEST_F(Exchange, RawSendOfARequestCodeLeavesAQuickReplyToTheApplication) {
+    open();  // polling mode
+    Bytes reply = frame(1, {0x17, 0x05});
+    // The base station answers before WRITEPACKET has even returned.
+    transport->setSendHook([&](std::uint8_t, const Bytes &) { transport->inject(reply); });
+    std::uint8_t request[] = {21, 11};
+    EXPECT_EQ(WRITEPACKET(1, request, 2), 0);
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(ANYINQUEUE(), 1);
+    EXPECT_EQ(nextPacket(), reply);
+}
+
 TEST_F(Exchange, BroadcastPutsTypeZeroInFrontOfTheCallerBytes) {
     open();
     SENDBROADCAST(1, nullptr, 0);

@@ -41,7 +41,10 @@ ReplyRule replyRuleFor(std::span<const std::uint8_t> payload) {
 Bytes Driver::SENDCOMMAND(std::uint8_t address, std::span<const std::uint8_t> payload,
                           std::int32_t timeoutMs) {
     const Bytes frame = link::buildFrame(address, payload);
-    const ReplyRule rule = replyRuleFor(payload);
+    // A send that does not wait awaits nothing: armed for the moment between
+    // the write and the return, the exchange would take a quick reply (or any
+    // frame) away from the application and drop it.
+    const ReplyRule rule = timeoutMs > 0 ? replyRuleFor(payload) : ReplyRule{};
     {
         std::lock_guard guard(rxLock);
         replyFrame.clear();

@@ -26,6 +26,7 @@ void UsbTransport::start(Receiver received, DeviceChange devicesChanged) {
         readers_.emplace_back(
             [this, slot, shared](std::stop_token stop) { readLoop(slot, stop, *shared); });
     }
+    devicesChanged_ = devicesChanged;
     monitoring_ = bus_->startMonitor(std::move(devicesChanged));
 }
 
@@ -47,8 +48,18 @@ void UsbTransport::readLoop(int slot, std::stop_token stop, const Receiver &rece
             received({data.data(), static_cast<std::size_t>(n)});
             data.fill(0);
         } else if (n < 0) {
-            std::lock_guard guard(lock_);
-            if (slots_[slot].device == device) slots_[slot].failed = true;
+            bool marked = false;
+            {
+                std::lock_guard guard(lock_);
+                if (slots_[slot].device == device && !slots_[slot].failed) {
+                    slots_[slot].failed = true;
+                    marked = true;
+                }
+            }
+            // A device unplugged and plugged back before this reader noticed
+            // may already have been enumerated again with its old, dead handle;
+            // enumerating once more opens it afresh.
+            if (marked && devicesChanged_) devicesChanged_();
         }
     }
 }

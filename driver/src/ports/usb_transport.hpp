@@ -52,6 +52,7 @@ class UsbTransport final : public LinkTransport {
     std::array<Slot, kSlots> slots_;
     std::array<float, kSlots> revisions_{};
     std::vector<std::jthread> readers_;
+    DeviceChange devicesChanged_;  // also called by a reader that finds its device gone
     bool monitoring_ = false;
 };
 
