@@ -96,9 +96,9 @@ std::string copyFileName(const std::tm &localTime, std::uint32_t number) {
 }
 
 NameSource randomCopyNames() {
-    auto seed = static_cast<std::uint64_t>(
+    auto randomKey = static_cast<std::uint64_t>(
         std::chrono::high_resolution_clock::now().time_since_epoch().count());
-    auto generator = std::make_shared<std::mt19937_64>(seed);
+    auto generator = std::make_shared<std::mt19937_64>(randomKey);
     return [generator] {
         std::time_t now = std::time(nullptr);
         std::tm local{};

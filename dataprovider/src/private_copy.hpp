@@ -28,7 +28,7 @@ std::string copyFileName(const std::tm &localTime, std::uint32_t number);
 // Yields candidate file names, a new one on every call.
 using NameSource = std::function<std::string()>;
 
-// Names from the local time and a random number; the generator is seeded from
+// Names from the local time and a random number; the generator starts from
 // the clock.
 NameSource randomCopyNames();
 

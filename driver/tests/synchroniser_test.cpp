@@ -152,7 +152,7 @@ TEST(Synchroniser, FrameSplitAcrossTheRingWrapIsFound) {
     }
 }
 
-// Seeded property test: random frames with random zero fill, cut into pieces
+// Property test with a fixed random start: random frames with random zero fill, cut into pieces
 // that sit in exactly sized heap blocks (so any read past a piece is caught by
 // the address sanitizer), always come out whole and in order; random noise never
 // yields a frame that fails the length pair or the CRC.

@@ -97,7 +97,7 @@ int main(int argc, char **argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
-    Simulator simulator(options.seed);
+    Simulator simulator(options.randomKey);
     Interpreter interpreter(&simulator, settings);
     app::LoopSettings loopSettings;
     loopSettings.readStdin = options.readStdin;

@@ -86,11 +86,11 @@ std::optional<Options> parseOptions(const std::vector<std::string> &arguments, s
                 return std::nullopt;
             }
             options.duration = d;
-        } else if (name == "--seed") {
+        } else if (name == "--random-key") {
             auto v = value();
             if (!v) return std::nullopt;
-            if (!syntax::parseUnsigned(*v, UINT64_MAX, options.seed)) {
-                error = "--seed " + *v + ": expected a whole number";
+            if (!syntax::parseUnsigned(*v, UINT64_MAX, options.randomKey)) {
+                error = "--random-key " + *v + ": expected a whole number";
                 return std::nullopt;
             }
         } else if (a.size() > 1 && a[0] == '-') {
@@ -125,7 +125,7 @@ Options:
       --socket PATH     also take commands on a local socket at PATH
       --no-stdin        take no commands from standard input
       --duration TIME   stop after TIME (e.g. 30s)
-      --seed N          seed of random faults, noise waveforms excepted (default 1)
+      --random-key N    start of the random faults, noise waveforms excepted (default 1)
   -q, --quiet           do not print events on standard output
       --trace-data      also print every data packet sent and every frame the PC
                         sent (events "data" and "frame")
@@ -151,7 +151,7 @@ blanks in "quotes"; times as 500ms, 2s, 1.5min or seconds; IDs decimal or 0x):
       refuse= lists parameters it refuses (none: none). For an existing station
       only channel=, id= and refuse= may be given.
   module <id> [tag=T] [channel=C] [type=T] [rate=HZ] [wave=W] [offset=X]
-         [amplitude=X] [period=TIME] [steps=A,B,..] [seed=N] [value=V]
+         [amplitude=X] [period=TIME] [steps=A,B,..] [random-key=N] [value=V]
          [text=TEXT] [bytes=HEX] [decimals=N] [status=N] [rssi=DBM]
          [quality=Q] [battery=low|ok] [error=yes|no] [answers=yes|no]
          [latency=TIME] [sleep-timer=TIME] [pause=TIME] [power=on|off]

@@ -26,7 +26,7 @@ struct Options {
     bool help = false;
     bool version = false;
     std::optional<std::chrono::milliseconds> duration;
-    std::uint64_t seed = 1;
+    std::uint64_t randomKey = 1;
 };
 
 // Nullopt with `error` set when the command line is wrong.

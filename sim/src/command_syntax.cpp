@@ -271,9 +271,9 @@ Outcome applyModuleOption(ModuleConfig &m, std::string_view key, std::string_vie
         if (steps.empty()) return bad(key, value, "numbers separated by commas");
         m.wave.steps = std::move(steps);
         m.wave.shape = Waveform::Shape::Steps;
-    } else if (key == "seed") {
+    } else if (key == "random-key") {
         if (!parseUnsigned(value, UINT64_MAX, u)) return bad(key, value, "a whole number");
-        m.wave.seed = u;
+        m.wave.randomKey = u;
     } else if (key == "value") {
         // A constant reading for numeric types, the fixed value for the others.
         if (isNumeric(m.type) && m.layout == Layout::Value) {

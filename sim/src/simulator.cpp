@@ -11,7 +11,7 @@
 namespace lyx::sim {
 
 struct Simulator::Impl final : FrameOutput, EventSink {
-    explicit Impl(std::uint64_t seed) : world(loop, *this, *this, seed) {}
+    explicit Impl(std::uint64_t randomKey) : world(loop, *this, *this, randomKey) {}
 
     bool send(int number, std::span<const std::uint8_t> bytes) override {
         auto found = links.find(number);
@@ -36,7 +36,7 @@ struct Simulator::Impl final : FrameOutput, EventSink {
     std::function<void(const Event &)> listener;         // loop thread only
 };
 
-Simulator::Simulator(std::uint64_t seed) : impl_(std::make_unique<Impl>(seed)) {}
+Simulator::Simulator(std::uint64_t randomKey) : impl_(std::make_unique<Impl>(randomKey)) {}
 
 Simulator::~Simulator() {
     impl_->loop.invoke([this] { impl_->links.clear(); });

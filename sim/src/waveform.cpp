@@ -10,7 +10,7 @@ namespace lyx::sim {
 namespace {
 
 // A well-mixed 64-bit hash (splitmix64's finaliser): noise is a pure function
-// of the seed and the sample time, so it needs no generator state.
+// of the random key and the sample time, so it needs no generator state.
 std::uint64_t mix(std::uint64_t x) {
     x += 0x9E3779B97F4A7C15ull;
     x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -41,7 +41,7 @@ double sample(const Waveform &wave, double seconds) {
             return wave.offset +
                    wave.amplitude * std::sin(2.0 * std::numbers::pi * seconds / period);
         case Waveform::Shape::Noise: {
-            std::uint64_t h = mix(wave.seed ^ mix(std::bit_cast<std::uint64_t>(seconds)));
+            std::uint64_t h = mix(wave.randomKey ^ mix(std::bit_cast<std::uint64_t>(seconds)));
             double unit = static_cast<double>(h >> 11) / static_cast<double>(1ull << 53);
             return wave.offset + wave.amplitude * (2.0 * unit - 1.0);
         }

@@ -27,8 +27,8 @@ std::string noSuchModule(std::uint32_t id) {
 
 }  // namespace
 
-World::World(Scheduler &scheduler, FrameOutput &output, EventSink &events, std::uint64_t seed)
-    : scheduler_(scheduler), output_(output), events_(events), seed_(seed) {}
+World::World(Scheduler &scheduler, FrameOutput &output, EventSink &events, std::uint64_t randomKey)
+    : scheduler_(scheduler), output_(output), events_(events), randomKey_(randomKey) {}
 
 World::~World() {
     for (auto &[id, m] : modules_)
@@ -79,7 +79,8 @@ Outcome World::addStation(const StationConfig &config) {
     }
     StationState &s = stations_[config.number];
     s.config = config;
-    s.random.seed(seed_ * 1000003u + static_cast<std::uint64_t>(config.number));
+    s.random =
+        decltype(s.random)(randomKey_ * 1000003u + static_cast<std::uint64_t>(config.number));
     emit(EventKind::StationPlugged, config.number, 0);
     return {};
 }

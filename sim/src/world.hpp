@@ -37,7 +37,7 @@ inline constexpr std::chrono::milliseconds kAnswerWindow{250};
 
 class World {
   public:
-    World(Scheduler &scheduler, FrameOutput &output, EventSink &events, std::uint64_t seed);
+    World(Scheduler &scheduler, FrameOutput &output, EventSink &events, std::uint64_t randomKey);
     ~World();
     World(const World &) = delete;
     World &operator=(const World &) = delete;
@@ -150,7 +150,7 @@ class World {
     Scheduler &scheduler_;
     FrameOutput &output_;
     EventSink &events_;
-    std::uint64_t seed_;
+    std::uint64_t randomKey_;
     std::map<int, StationState> stations_;
     std::map<std::uint32_t, ModuleState> modules_;
     std::map<std::uint64_t, TimerId> oneShots_;  // replies and other one-shot timers

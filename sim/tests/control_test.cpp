@@ -213,7 +213,7 @@ TEST(CommandLine, MistakesAreNamed) {
          "--duration later: expected a time such as 500ms, 2s or 1.5 (seconds), up to 24 h"},
         {{"--quiet=yes"}, "--quiet takes no value"},
         {{"a.scn", "b.scn"}, "only one scenario file (also given: b.scn)"},
-        {{"--seed", "-1"}, "--seed -1: expected a whole number"},
+        {{"--random-key", "-1"}, "--random-key -1: expected a whole number"},
         {{"--socket="}, "--socket needs a path"},
     };
     for (const auto &[arguments, message] : cases) {

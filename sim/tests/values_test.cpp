@@ -104,7 +104,7 @@ TEST(Waveform, NoiseStaysInItsBandAndRepeatsForItsSeed) {
     w.shape = Waveform::Shape::Noise;
     w.offset = 100;
     w.amplitude = 5;
-    w.seed = 42;
+    w.randomKey = 42;
     double low = 1e9;
     double high = -1e9;
     for (int i = 0; i < 2000; ++i) {
@@ -118,6 +118,6 @@ TEST(Waveform, NoiseStaysInItsBandAndRepeatsForItsSeed) {
     EXPECT_LT(low, 96);  // it does wander over the band
     EXPECT_GT(high, 104);
     Waveform other = w;
-    other.seed = 43;
+    other.randomKey = 43;
     EXPECT_NE(sample(w, 1.0), sample(other, 1.0));
 }

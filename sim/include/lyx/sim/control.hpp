@@ -7,7 +7,7 @@
 //           [name=] [vhid-dir=] [port-dir=] [refuse=]   add a base station, or
 //                                          change the channel, ID or refusals of one
 //   module <id> [tag=] [channel=] [type=] [rate=] [wave=] [offset=]
-//          [amplitude=] [period=] [steps=] [seed=] [value=] [text=] [bytes=]
+//          [amplitude=] [period=] [steps=] [random-key=] [value=] [text=] [bytes=]
 //          [decimals=] [status=] [rssi=] [quality=] [battery=low|ok]
 //          [error=] [answers=] [latency=] [sleep-timer=] [pause=] [power=]
 //   set <id> <module options> [asleep=yes|no] [config=yes|no]

@@ -68,8 +68,8 @@ struct Stats {
 
 class Simulator {
   public:
-    // `seed` makes random faults and noise repeatable.
-    explicit Simulator(std::uint64_t seed = 1);
+    // `randomKey` makes random faults and noise repeatable.
+    explicit Simulator(std::uint64_t randomKey = 1);
     ~Simulator();
     Simulator(const Simulator &) = delete;
     Simulator &operator=(const Simulator &) = delete;

@@ -15,7 +15,7 @@ struct Waveform {
         Constant,  // offset
         Ramp,      // from offset up to offset + amplitude over each period, then again
         Sine,      // offset + amplitude * sin(2 pi t / period)
-        Noise,     // offset + amplitude * u, u uniform in [-1, 1], repeatable for a seed
+        Noise,     // offset + amplitude * u, u uniform in [-1, 1], repeatable for a random key
         Steps,     // steps[k], each held for one period, repeating; offset when empty
     };
 
@@ -24,7 +24,7 @@ struct Waveform {
     double amplitude = 0.0;
     double period = 10.0;  // seconds, > 0
     std::vector<double> steps;
-    std::uint64_t seed = 0;
+    std::uint64_t randomKey = 0;
 };
 
 // The value at `seconds` after power-up. Pure: the same arguments give the same
