@@ -89,7 +89,7 @@ class SimulatedStation : public EngineTest, public ::testing::WithParamInterface
     std::jthread powerUpWhenAsked(std::uint32_t id) {
         return std::jthread([this, id] {
             if (sim.waitFor([](const auto &e) { return e.kind == EventKind::BindRequested; }, 5s)) {
-                sim.powerUp(id);
+                EXPECT_TRUE(sim.powerUp(id));
             }
         });
     }
