@@ -44,9 +44,10 @@ run_config() {
 }
 
 mkdir -p build
-run_config ci "" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLYX_WERROR=ON
+run_config ci "" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLYX_WERROR=ON -DLYX_BUILD_GUI=ON \
+    -DLYX_BUILD_BENCHMARKS=ON
 run_config asan "" -DCMAKE_BUILD_TYPE=Debug -DLYX_WERROR=ON "-DLYX_SANITIZE=address,undefined" \
-    -DLYX_BUILD_BENCHMARKS=OFF
+    -DLYX_BUILD_GUI=ON -DLYX_BUILD_BENCHMARKS=OFF
 run_config tsan threads -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLYX_WERROR=ON -DLYX_SANITIZE=thread \
     -DLYX_BUILD_BENCHMARKS=OFF -DLYX_BUILD_GUI=OFF
 
