@@ -116,7 +116,7 @@ TEST_F(Exchange, WritePacketPutsTheFrameOnTheLinkAndReturnsAtOnce) {
     std::uint8_t payload[] = {0x03, 0x00, 0x00, 0x07};
     auto start = Clock::now();
     EXPECT_EQ(WRITEPACKET(1, payload, 4), 0);
-    EXPECT_LT(Clock::now() - start, 100ms);
+    EXPECT_LT(Clock::now() - start, 300ms);  // no reply awaited: far below any time-out
     auto sent = transport->sent();
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].address, 1);

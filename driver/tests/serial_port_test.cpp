@@ -56,7 +56,7 @@ TEST_F(SerialLink, OpensCom12AndWritePacketPutsTheExactFrameOnTheWireAtOnce) {
     std::uint8_t payload[] = {0x03, 0x00, 0x00, 0x07};
     auto start = Clock::now();
     EXPECT_EQ(WRITEPACKET(1, payload, 4), 0);
-    EXPECT_LT(Clock::now() - start, 100ms);
+    EXPECT_LT(Clock::now() - start, 300ms);  // no reply awaited: far below any time-out
     Bytes wire = com12.read(9, 2000);
     ASSERT_EQ(wire.size(), 9u);
     EXPECT_EQ(Bytes(wire.begin(), wire.begin() + 7),
