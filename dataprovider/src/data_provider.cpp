@@ -28,6 +28,10 @@ DataProvider::DataProvider(PrivateDriverCopy copy)
 }
 
 DataProvider::~DataProvider() {
+    // Out of the registry first: the messages dispatched below may carry a
+    // packet for this object, and routing it here would revive an object that
+    // is being destroyed (and destroy it a second time).
+    if (registry_) CallbackModule::UnregisterInstance(*registry_, mInstance, *this);
     LyxPumpMessages();
     CloseDriver();
     LyxPumpMessages();

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <thread>
 
+#include "LyxPlatform.h"
 #include "data_provider.hpp"
 #include "encode_decode.hpp"
 #include "link/frame.hpp"
@@ -208,7 +209,9 @@ class Windows : public Reception {
         ASSERT_TRUE(pty.linkAs(folder / "ports", 4));
         ASSERT_EQ(dp->Initialise(4, 115200), 0);
     }
-    void TearDown() override { dp.reset(); }
+    void TearDown() override {
+        if (dp) dp.reset();
+    }
     // The command frame the component sent, if any, within a short wait.
     Bytes sentCommand(int waitMs = 200) { return pty.read(11, waitMs); }
     static Bytes command(std::uint16_t tag, std::uint8_t code) {
@@ -348,4 +351,18 @@ TEST(PacketTexts, FloatRuleAndItsLimits) {
     EXPECT_EQ(EncodeDecode::FloatPacketText(-INFINITY), "-Infinity");
     EXPECT_EQ(EncodeDecode::BytesToSingle(std::string("\xFF\xFF\xFF\xFE", 4)), -2.0f);
     EXPECT_EQ(EncodeDecode::BytesToSingle("abc"), 0.0f);
+}
+
+// The last reference goes while a packet is on its way to this thread: the
+// destructor dispatches messages, and that packet must not reach the object
+// being destroyed (it would be brought back to life and destroyed twice).
+TEST_F(Windows, ReleasingTheObjectWithAPacketOnItsWayIsSafe) {
+    ASSERT_TRUE(pty.write(packet(3, 7, 0, DT_UINT8, {1})));
+    ASSERT_TRUE(waitForMessages(5000));  // the hand-over waits for this thread
+    dp.reset();
+    EXPECT_TRUE(sink->seen.empty());
+    ASSERT_TRUE(pty.write(packet(3, 7, 0, DT_UINT8, {2})));
+    std::this_thread::sleep_for(50ms);
+    LyxPumpMessages();  // the driver is closed: nothing arrives
+    EXPECT_TRUE(sink->seen.empty());
 }
