@@ -15,6 +15,7 @@
 #include "data_provider.hpp"
 #include "lyx/platform/messages.hpp"
 #include "lyx/sim/simulator.hpp"
+#include "recording_sink.hpp"
 #include "test_support.hpp"
 
 using namespace lyx::dataprovider;
@@ -27,33 +28,6 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct Arrival {
-    std::uint8_t baseStation;
-    std::int32_t tag;
-    std::string value;
-    std::uint8_t status;
-    std::int16_t rssi, cv;
-    bool battLow, error;
-    Clock::time_point time;
-};
-
-class Sink final : public Implements<IDataProviderEvents> {
-  public:
-    void PacketArrived(std::uint8_t &BaseStation, std::int32_t &DataTag, std::string &Value,
-                       std::uint8_t &Status, std::int16_t &RSSI, std::int16_t &CV, bool &BattLow,
-                       bool &Error) override {
-        seen.push_back(
-            {BaseStation, DataTag, Value, Status, RSSI, CV, BattLow, Error, Clock::now()});
-    }
-    std::vector<Arrival> seen;
-    std::optional<Arrival> lastOf(std::int32_t tag) const {
-        for (auto it = seen.rbegin(); it != seen.rend(); ++it) {
-            if (it->tag == tag) return *it;
-        }
-        return std::nullopt;
-    }
-};
 
 // A module sending a constant reading of a numeric type.
 ModuleConfig numeric(std::uint32_t id, std::uint16_t tag, DataType type, double value,
@@ -96,7 +70,7 @@ class EndToEnd : public ::testing::Test {
         station.usbFolder = bus.string();
         ASSERT_TRUE(sim.addStation(station));
         dp = DataProvider::create();
-        sink = makeObject<Sink>();
+        sink = makeObject<RecordingSink>();
         dp->advise(kEventsId, *sink);
     }
     void TearDown() override {
@@ -128,7 +102,7 @@ class EndToEnd : public ::testing::Test {
     fs::path bus;
     lyx::sim::Simulator sim;
     Ref<DataProvider> dp;
-    Ref<Sink> sink;
+    Ref<RecordingSink> sink;
 };
 
 TEST_F(EndToEnd, ModulesOfEveryDataTypeRaisePacketArrived) {

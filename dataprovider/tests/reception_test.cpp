@@ -14,6 +14,7 @@
 #include "link/frame.hpp"
 #include "lyx/platform/messages.hpp"
 #include "lyx/sim/pty_port.hpp"
+#include "recording_sink.hpp"
 #include "test_support.hpp"
 
 using namespace lyx::dataprovider;
@@ -23,27 +24,6 @@ using lyx::link::Bytes;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct Arrival {
-    std::uint8_t baseStation;
-    std::int32_t tag;
-    std::string value;
-    std::uint8_t status;
-    std::int16_t rssi, cv;
-    bool battLow, error;
-};
-
-class Sink final : public Implements<IDataProviderEvents> {
-  public:
-    void PacketArrived(std::uint8_t &BaseStation, std::int32_t &DataTag, std::string &Value,
-                       std::uint8_t &Status, std::int16_t &RSSI, std::int16_t &CV, bool &BattLow,
-                       bool &Error) override {
-        seen.push_back({BaseStation, DataTag, Value, Status, RSSI, CV, BattLow, Error});
-        if (handler) handler(Status, RSSI);
-    }
-    std::vector<Arrival> seen;
-    std::function<void(std::uint8_t &, std::int16_t &)> handler;
-};
 
 // A frame as the driver delivers it: payload type byte, tag, status, data type,
 // value bytes, signal byte, link byte.
@@ -62,7 +42,7 @@ class Reception : public ::testing::Test {
   protected:
     void SetUp() override {
         dp = DataProvider::create();
-        sink = makeObject<Sink>();
+        sink = makeObject<RecordingSink>();
         dp->advise(kEventsId, *sink);
     }
     // Hands `frame` to TriggerEvent in a receive buffer, as the driver's
@@ -82,7 +62,7 @@ class Reception : public ::testing::Test {
     TestFolder folder;
     ScopedEnv tmp{"TMPDIR", folder.path().c_str()};
     Ref<DataProvider> dp;
-    Ref<Sink> sink;
+    Ref<RecordingSink> sink;
 };
 
 }  // namespace
