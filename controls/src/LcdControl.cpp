@@ -2,6 +2,7 @@
 
 #include "CursorKind.h"
 #include "MouseMasks.h"
+#include "lyx/controls/PropertyBag.h"
 #include "lyx/controls/Twips.h"
 
 #include <QMouseEvent>
@@ -139,6 +140,16 @@ void LcdControl::mouseDoubleClickEvent(QMouseEvent *event) {
     clickArmed_ = false;
     Q_EMIT DblClick();
     event->accept();
+}
+
+void LcdControl::readLookAndPointer(const PropertyBag &bag, OleColor onDefault,
+                                    OleColor offDefault) {
+    applyBackColor(bag.readColour(u"BackColor", SystemColour::ButtonFace));
+    setOnColor(bag.readColour(u"OnColor", onDefault));
+    setOffColor(bag.readColour(u"OffColor", offDefault));
+    setMouseIcon(bag.readPicture(u"MouseIcon"));
+    applyMousePointer(bag.readInt(u"MousePointer", 0));
+    applyBorderStyle(bag.readInt(u"BorderStyle", 0));
 }
 
 }  // namespace lyx::controls

@@ -117,12 +117,7 @@ void eLCDBar::paintEvent(QPaintEvent *) {
 }
 
 void eLCDBar::readProperties(const PropertyBag &bag) {
-    applyBackColor(bag.readColour(u"BackColor", kLoadBackColor));
-    setOnColor(bag.readColour(u"OnColor", kDefaultOnColor));
-    setOffColor(bag.readColour(u"OffColor", kDefaultOffColor));
-    setMouseIcon(bag.readPicture(u"MouseIcon"));
-    applyMousePointer(bag.readInt(u"MousePointer", 0));
-    applyBorderStyle(bag.readInt(u"BorderStyle", 0));
+    readLookAndPointer(bag, kDefaultOnColor, kDefaultOffColor);
 }
 
 void eLCDBar::writeProperties(PropertyBag &bag) const {

@@ -52,12 +52,7 @@ void eLCDContainer::paintEvent(QPaintEvent *) {
 }
 
 void eLCDContainer::readProperties(const PropertyBag &bag) {
-    applyBackColor(bag.readColour(u"BackColor", kLoadBackColor));
-    setOnColor(bag.readColour(u"OnColor", kDefaultOnColor));
-    setOffColor(bag.readColour(u"OffColor", kDefaultOffColor));
-    setMouseIcon(bag.readPicture(u"MouseIcon"));
-    applyMousePointer(bag.readInt(u"MousePointer", 0));
-    applyBorderStyle(bag.readInt(u"BorderStyle", 0));
+    readLookAndPointer(bag, kDefaultOnColor, kDefaultOffColor);
     scheme_ = bag.readInt(u"Scheme", 0);
 }
 

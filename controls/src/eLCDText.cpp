@@ -159,12 +159,7 @@ void eLCDText::readProperties(const PropertyBag &bag) {
     const QFont ambient = parentWidget() ? parentWidget()->font() : QApplication::font();
     setControlFont(bag.readFont(u"Font", ambient));
     setCaption(bag.readText(u"Caption", QStringLiteral("Caption")));
-    applyBackColor(bag.readColour(u"BackColor", kLoadBackColor));
-    setOnColor(bag.readColour(u"OnColor", kDefaultOnColor));
-    setOffColor(bag.readColour(u"OffColor", kDefaultOffColor));
-    setMouseIcon(bag.readPicture(u"MouseIcon"));
-    applyMousePointer(bag.readInt(u"MousePointer", 0));
-    applyBorderStyle(bag.readInt(u"BorderStyle", 0));
+    readLookAndPointer(bag, kDefaultOnColor, kDefaultOffColor);
     setState(bag.readBool(u"State", false));
     setInverse(bag.readBool(u"Inverse", false));
 }

@@ -62,6 +62,9 @@ class LcdControl : public HostedControl {
     // Store a colour without reporting or running the hook (used by loading).
     void storeOnColor(OleColor colour) { onColor_ = colour; }
     void storeOffColor(OleColor colour) { offColor_ = colour; }
+    // Loads BackColor, OnColor, OffColor, MouseIcon, MousePointer and
+    // BorderStyle, in that order, as the label, the bar and the container store them.
+    void readLookAndPointer(const PropertyBag &bag, OleColor onDefault, OleColor offDefault);
 
     /// Width and height of the whole control in twips.
     double widthTwips() const;
