@@ -7,9 +7,12 @@ packages=(
     build-essential cmake ninja-build pkg-config
     clang clang-format
     libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev qt6-qpa-plugins
+    qt6-base-dev qt6-qpa-plugins qt6-svg-dev
     libhidapi-dev libudev-dev libffi-dev
-    xvfb
+    # windows under a private X server, read through the accessibility bus as screen
+    # readers do, pointer events, screenshots
+    xvfb xauth dbus dbus-x11 at-spi2-core python3 python3-pyatspi python3-xlib xdotool
+    imagemagick
 )
 
 missing=()

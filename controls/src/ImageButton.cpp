@@ -17,6 +17,10 @@ ImageButton::ImageButton(QWidget *parent) : HostedControl(parent) {
     CheckEnabled();
 }
 
+ImageButton::~ImageButton() {
+    watchWindow(nullptr);
+}
+
 void ImageButton::setNormalPic(const Picture &picture) {
     normal_ = picture;
     reportChange(QStringLiteral("NormalPic"));
@@ -93,9 +97,56 @@ void ImageButton::giveMouseBack() {
     if (holdsMouse()) releaseMouse();
 }
 
+void ImageButton::endHover() {
+    if (!enabled_) return;  // a disabled button holds no grab and keeps its state
+    const bool held = holdsMouse();
+    giveMouseBack();
+    if (!held && !mouseInside_) return;  // already out: MouseOut is raised once
+    if (!isShowing(normal_)) showPicture(normal_);
+    mouseInside_ = false;
+    setCursor(Qt::ArrowCursor);
+    Q_EMIT MouseOut();
+}
+
+void ImageButton::watchWindow(QWidget *window) {
+    if (watchedWindow_ == window) return;
+    if (watchedWindow_) watchedWindow_->removeEventFilter(this);
+    watchedWindow_ = window;
+    if (window) window->installEventFilter(this);
+}
+
 bool ImageButton::isUnder(QPointF clientPoint) const {
     const QPoint rounded(int(std::lround(clientPoint.x())), int(std::lround(clientPoint.y())));
     return QApplication::widgetAt(mapToGlobal(rounded)) == this;
+}
+
+bool ImageButton::eventFilter(QObject *watched, QEvent *event) {
+    // A modal window that blocks ours, or another window taking the activation, ends the
+    // hover: the button would never see the move that takes the pointer out.
+    if (watched == watchedWindow_.data() &&
+        (event->type() == QEvent::WindowBlocked || event->type() == QEvent::WindowDeactivate))
+        endHover();
+    return HostedControl::eventFilter(watched, event);
+}
+
+void ImageButton::showEvent(QShowEvent *event) {
+    HostedControl::showEvent(event);
+    // Moving the button, or an ancestor of it, into another window hides it on the way; the
+    // next show watches the window it is in now.
+    watchWindow(window());
+}
+
+void ImageButton::hideEvent(QHideEvent *event) {
+    HostedControl::hideEvent(event);
+    watchWindow(nullptr);
+    endHover();
+}
+
+void ImageButton::leaveEvent(QEvent *event) {
+    HostedControl::leaveEvent(event);
+    // With the grab the move that takes the pointer out ends the hover; without it (given
+    // back before Click) that move goes to another widget, and this is the only sign.
+    if (!holdsMouse() && mouseInside_) endHover();
 }
 
 void ImageButton::paintEvent(QPaintEvent *) {
@@ -134,12 +185,7 @@ void ImageButton::mouseMoveEvent(QMouseEvent *event) {
 
     if (holdsMouse()) {
         // The grab lets the button see the move that takes the pointer out of it.
-        if (isUnder(event->position())) return;
-        giveMouseBack();
-        if (!isShowing(normal_)) showPicture(normal_);
-        mouseInside_ = false;
-        setCursor(Qt::ArrowCursor);
-        Q_EMIT MouseOut();
+        if (!isUnder(event->position())) endHover();
         return;
     }
 
@@ -158,6 +204,9 @@ void ImageButton::mouseReleaseEvent(QMouseEvent *event) {
     if (!enabled_) return;
     if (!isShowing(hover_) && !hover_.isEmpty()) showPicture(hover_);
     if (!isUnder(event->position())) return;
+    // The handlers may open a modal dialog or block the GUI thread; a grab held meanwhile
+    // would keep the pointer of the whole display. The next move over the button grabs again.
+    giveMouseBack();
     Q_EMIT MouseUp(detail::buttonMask(event->button()), detail::shiftMask(event->modifiers()),
                    float(event->position().x()), float(event->position().y()));
     Q_EMIT Click();

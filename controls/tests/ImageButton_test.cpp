@@ -61,11 +61,13 @@ class ImageButtonTest : public ::testing::Test {
     void leave() { QTest::mouseMove(&window, outside); }
 
     const QPoint outside{10, 10};
+    // Declared before the window: a button hovered when the window goes still raises MouseOut
+    // while the window hides it on its way out.
+    QStringList events;
     QWidget window;
     ImageButton *button = nullptr;
     Picture normal = solid(Qt::blue), hover = solid(Qt::green), down = solid(Qt::red),
             disabled = solid(Qt::gray);
-    QStringList events;
 };
 
 }  // namespace
@@ -263,4 +265,151 @@ TEST(ImageButton, SavesAndLoadsInOrder) {
     ImageButton fresh;
     fresh.writeProperties(defaults);
     EXPECT_EQ(defaults.keys().size(), 5) << "pictures and Stretch always; Enabled by default";
+}
+
+// A Click handler may open a modal dialog or block the GUI thread; a mouse grab held meanwhile
+// would take every click of the display. The button gives the grab back first and keeps the
+// hover, and takes the grab again on the next move over it.
+TEST_F(ImageButtonTest, ClickRunsWithoutTheGrabAndKeepsTheHover) {
+    QObject scope;  // ends the handlers below with the test
+    QWidget *grabberAtMouseUp = button, *grabberAtClick = button;
+    QObject::connect(button, &ImageButton::MouseUp, &scope,
+                     [&](int, int, float, float) { grabberAtMouseUp = QWidget::mouseGrabber(); });
+    QObject::connect(button, &ImageButton::Click, &scope,
+                     [&] { grabberAtClick = QWidget::mouseGrabber(); });
+    enter();
+    ASSERT_EQ(QWidget::mouseGrabber(), button);
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(20, 20));
+    EXPECT_EQ(grabberAtMouseUp, nullptr);
+    EXPECT_EQ(grabberAtClick, nullptr);
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+    EXPECT_TRUE(button->mouseInside());
+    EXPECT_EQ(button->curPicture(), ImageButton::HoverPicture);
+    EXPECT_EQ(button->cursor().shape(), Qt::PointingHandCursor);
+
+    QTest::mouseMove(button, QPoint(25, 25));
+    EXPECT_EQ(QWidget::mouseGrabber(), button);
+    EXPECT_EQ(events.count(QStringLiteral("MouseIn")), 1);
+    EXPECT_EQ(button->curPicture(), ImageButton::HoverPicture);
+
+    leave();
+    QTest::mouseMove(&window, QPoint(12, 14));
+    EXPECT_EQ(events, (QStringList{QStringLiteral("MouseIn"), QStringLiteral("MouseDown1"),
+                                   QStringLiteral("MouseUp1"), QStringLiteral("Click"),
+                                   QStringLiteral("MouseOut")}));
+    EXPECT_EQ(button->curPicture(), ImageButton::NormalPicture);
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+}
+
+// Without the grab the move that takes the pointer out goes to the widget beneath; the Leave
+// the button gets is the exit. With the grab held, the move is.
+TEST_F(ImageButtonTest, LeaveWithoutTheGrabEndsTheHoverOnce) {
+    enter();
+    QEvent leaveEvent(QEvent::Leave);
+    QCoreApplication::sendEvent(button, &leaveEvent);
+    EXPECT_TRUE(button->mouseInside()) << "a Leave while grabbed is not the exit";
+    EXPECT_EQ(QWidget::mouseGrabber(), button);
+    EXPECT_EQ(events.count(QStringLiteral("MouseOut")), 0);
+
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(20, 20));
+    ASSERT_EQ(QWidget::mouseGrabber(), nullptr);
+    leave();  // the window gets the move, the button a Leave
+    EXPECT_FALSE(button->mouseInside());
+    EXPECT_EQ(button->curPicture(), ImageButton::NormalPicture);
+    EXPECT_EQ(button->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(events.count(QStringLiteral("MouseOut")), 1);
+
+    QCoreApplication::sendEvent(button, &leaveEvent);
+    QTest::mouseMove(&window, QPoint(12, 14));
+    EXPECT_EQ(events.count(QStringLiteral("MouseOut")), 1);
+    enter();
+    EXPECT_EQ(events.last(), QStringLiteral("MouseIn"));
+}
+
+// A modal window blocking the button's window or another window taking the activation ends
+// the hover: the button would never see the pointer go.
+TEST_F(ImageButtonTest, WindowBlockedOrDeactivatedEndsTheHoverAndGivesTheMouseBack) {
+    for (const QEvent::Type type : {QEvent::WindowDeactivate, QEvent::WindowBlocked}) {
+        SCOPED_TRACE(type == QEvent::WindowBlocked ? "WindowBlocked" : "WindowDeactivate");
+        events.clear();
+        enter();
+        ASSERT_EQ(QWidget::mouseGrabber(), button);
+        QEvent event(type);
+        QCoreApplication::sendEvent(&window, &event);
+        EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+        EXPECT_FALSE(button->mouseInside());
+        EXPECT_EQ(button->curPicture(), ImageButton::NormalPicture);
+        EXPECT_EQ(button->cursor().shape(), Qt::ArrowCursor);
+        QCoreApplication::sendEvent(&window, &event);
+        EXPECT_EQ(events, (QStringList{QStringLiteral("MouseIn"), QStringLiteral("MouseOut")}));
+
+        // The next move over it is a new entry.
+        QTest::mouseMove(button, QPoint(22, 22));
+        EXPECT_EQ(events.last(), QStringLiteral("MouseIn"));
+        leave();
+    }
+}
+
+TEST_F(ImageButtonTest, AModalDialogOpeningOverTheHoveredButtonEndsTheHover) {
+    enter();
+    ASSERT_EQ(QWidget::mouseGrabber(), button);
+    QWidget dialog(&window, Qt::Dialog);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+    EXPECT_FALSE(button->mouseInside());
+    EXPECT_EQ(events, (QStringList{QStringLiteral("MouseIn"), QStringLiteral("MouseOut")}));
+}
+
+TEST_F(ImageButtonTest, HidingTheButtonOrItsWindowEndsTheHover) {
+    enter();
+    button->hide();
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+    EXPECT_FALSE(button->mouseInside());
+    EXPECT_EQ(button->curPicture(), ImageButton::NormalPicture);
+    EXPECT_EQ(button->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(events, (QStringList{QStringLiteral("MouseIn"), QStringLiteral("MouseOut")}));
+
+    button->show();
+    QTest::mouseMove(button, QPoint(22, 22));  // a move to where the pointer is would be dropped
+    ASSERT_TRUE(button->mouseInside());
+    window.hide();
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+    EXPECT_FALSE(button->mouseInside());
+    EXPECT_EQ(events.count(QStringLiteral("MouseOut")), 2);
+}
+
+// A button moved into another window watches that window, and no longer the old one.
+TEST_F(ImageButtonTest, AButtonMovedToAnotherWindowWatchesThatOne) {
+    QWidget other;
+    other.resize(200, 200);
+    button->setParent(&other);
+    button->show();
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+    QTest::mouseMove(button, QPoint(20, 20));
+    ASSERT_EQ(QWidget::mouseGrabber(), button);
+
+    QEvent deactivate(QEvent::WindowDeactivate);
+    QCoreApplication::sendEvent(&window, &deactivate);
+    EXPECT_TRUE(button->mouseInside()) << "the old window is no longer watched";
+    EXPECT_EQ(QWidget::mouseGrabber(), button);
+    QCoreApplication::sendEvent(&other, &deactivate);
+    EXPECT_FALSE(button->mouseInside());
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+    EXPECT_EQ(events, (QStringList{QStringLiteral("MouseIn"), QStringLiteral("MouseOut")}));
+    button->setParent(&window);  // the fixture owns the button
+}
+
+TEST_F(ImageButtonTest, WhileDisabledLosingTheWindowOrHidingChangesNothing) {
+    enter();
+    button->setButtonEnabled(false);
+    QEvent blocked(QEvent::WindowBlocked), deactivate(QEvent::WindowDeactivate);
+    QCoreApplication::sendEvent(&window, &blocked);
+    QCoreApplication::sendEvent(&window, &deactivate);
+    button->hide();
+    EXPECT_TRUE(button->mouseInside());
+    EXPECT_EQ(button->shownPicture(), disabled);
+    EXPECT_EQ(events, QStringList{QStringLiteral("MouseIn")});
 }

@@ -3,6 +3,8 @@
 #include "lyx/controls/HostedControl.h"
 #include "lyx/controls/Picture.h"
 
+#include <QPointer>
+
 namespace lyx::controls {
 
 /// A push button drawn entirely by pictures: one for the normal state, one while the pointer
@@ -14,6 +16,15 @@ namespace lyx::controls {
 /// the arrow cursor and raises `MouseOut`. While the left button is held, moves do no hover
 /// handling. While disabled (`Enabled` false) it shows the disabled picture and ignores mouse
 /// buttons and moves; `DblClick` is still raised.
+///
+/// The grab is a real pointer grab on X11, so the button gives it back before raising `MouseUp`
+/// and `Click`: a handler that opens a modal dialog or blocks the GUI thread leaves the pointer
+/// of the display free. The hover state stays; the next move over the button takes the grab
+/// again without a second `MouseIn`. While it holds
+/// no grab, the pointer leaving the widget (a Leave event) is the exit. The hover state also
+/// ends (normal picture, arrow cursor, `MouseInside` false, `MouseOut`) and the grab is given
+/// back when the button is hidden or its window is blocked by a modal window or deactivated.
+/// While disabled none of this changes anything.
 ///
 /// Mouse events carry Button (1 left, 2 right, 4 middle; for MouseMove the buttons held),
 /// Shift (1 Shift, 2 Ctrl, 4 Alt) and X, Y in pixels of the client area. The picture fills
@@ -35,6 +46,7 @@ class ImageButton : public HostedControl {
     Q_PROPERTY(int CurPicture READ curPicture)
   public:
     explicit ImageButton(QWidget *parent = nullptr);
+    ~ImageButton() override;
 
     /// What `CurPicture` gives for the shown picture.
     enum PictureKind { OtherPicture = 0, DownPicture = 1, HoverPicture = 2, NormalPicture = 3 };
@@ -85,6 +97,10 @@ class ImageButton : public HostedControl {
     void Resize();
 
   protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void leaveEvent(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
@@ -97,6 +113,11 @@ class ImageButton : public HostedControl {
     bool isShowing(const Picture &picture) const;
     bool holdsMouse() const;
     void giveMouseBack();
+    /// Gives the mouse back and, if the pointer was inside, shows NormalPic, clears
+    /// MouseInside, sets the arrow cursor and raises MouseOut. Does nothing while disabled.
+    void endHover();
+    /// Moves the event filter that watches the top-level window to `window` (none if null).
+    void watchWindow(QWidget *window);
     /// Whether the widget under the client point (rounded) is this button.
     bool isUnder(QPointF clientPoint) const;
 
@@ -105,6 +126,7 @@ class ImageButton : public HostedControl {
     Picture hover_;
     Picture disabled_;
     Picture shown_;
+    QPointer<QWidget> watchedWindow_;
     bool stretch_ = false;
     bool enabled_ = true;
     bool mouseInside_ = false;
