@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# The main job: installs what is needed, builds everything in build/release and
-# shows the system working without hardware: the base-station simulator serves
-# a USB base station with a few modules (sim/scenarios/demo.scn) and lyx-monitor
-# prints every frame the driver delivers from it, for 15 seconds.
+# The main job: installs what is needed, builds everything in build/release and shows the
+# viewer working without hardware: the base-station simulator serves a USB base station with
+# a few modules (sim/scenarios/demo.scn) on a private virtual bus, and LyxGlance opens on it.
+# Closing the window ends both.
+#
+# Without a display (DISPLAY and WAYLAND_DISPLAY unset) the viewer runs in a private X
+# server for 15 seconds; a screenshot of its window is saved and its path printed.
 #
 #   scripts/run.sh            the demonstration
 #   scripts/run.sh bench      the benchmarks instead (several minutes)
@@ -12,21 +15,52 @@ scripts/install-deps.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/release -j "${LYX_JOBS:-2}"
 
-bin=build/release/bin
+bin=$PWD/build/release/bin
+lib=$PWD/build/release/lib
 if [ "${1:-}" = bench ]; then
-    for b in lyx_bench lyx_sim_bench dataprovider_bench dataprovider_reception_bench lyx_controls_bench; do
+    for b in lyx_bench lyx_sim_bench dataprovider_bench dataprovider_reception_bench \
+        lyx_controls_bench lyxglance_bench; do
         [ -x "$bin/$b" ] && "$bin/$b"
     done
     exit 0
 fi
 
-bus=$(mktemp -d "${TMPDIR:-/tmp}/lyx-demo.XXXXXX")
-trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; rm -rf "$bus"' EXIT
-"$bin/lyx-basestation-sim" --vhid-dir "$bus" --no-stdin --duration 20s sim/scenarios/demo.scn &
+# A private bus, class registry and driver-copy folder, so the demonstration touches nothing
+# of the user's own set-up but the viewer's window place.
+work=$(mktemp -d "${TMPDIR:-/tmp}/lyx-demo.XXXXXX")
+sim=""
+cleanup() {
+    [ -n "$sim" ] && kill "$sim" 2>/dev/null && wait "$sim" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir -p "$work/vhid" "$work/tmp"
+export LYX_VHID_DIR=$work/vhid LYX_REGISTRY=$work/classes.ini TMPDIR=$work/tmp
+"$bin/lyx-regsvr" "$lib/libLyxDataProviderCOM.so" >/dev/null
+
+"$bin/lyx-basestation-sim" --vhid-dir "$work/vhid" --no-stdin --quiet sim/scenarios/demo.scn &
 sim=$!
 for _ in $(seq 100); do
-    compgen -G "$bus/*.sock" >/dev/null && break
+    compgen -G "$work/vhid/*.sock" >/dev/null && break
     sleep 0.1
 done
-echo "--- frames delivered by the driver from the simulated base station ---"
-LYX_VHID_DIR="$bus" "$bin/lyx-monitor" --usb --seconds 15
+
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+    echo "LyxGlance on the simulated base station; close the window to end."
+    "$bin/LyxGlance"
+    exit 0
+fi
+
+# No display: a private X server, 15 seconds, a screenshot.
+shot=$PWD/build/release/lyxglance-demo.png
+export XDG_CONFIG_HOME=$work/config
+scripts/desktop-session -- bash -c '
+    "$1" & viewer=$!
+    window=$(xdotool search --sync --onlyvisible --pid "$viewer" | head -n 1)
+    sleep 15
+    import -window "$window" "$2"
+    kill -TERM "$viewer"
+    wait "$viewer"
+' demo "$bin/LyxGlance" "$shot"
+echo "No display: LyxGlance ran for 15 seconds in a private X server."
+echo "Screenshot of its window: $shot"

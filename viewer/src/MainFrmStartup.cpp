@@ -1,0 +1,232 @@
+// The main window's start-up and shutdown: configuration, the component and the link.
+
+#include "AppIcon.h"
+#include "CommandLine.h"
+#include "INIFileModule.h"
+#include "MainFrm.h"
+#include "MessagePump.h"
+#include "MinFormSizeModule.h"
+#include "PictureBox.h"
+#include "SpecialFolders.h"
+#include "StoredNumbers.h"
+
+#include "LyxPlatform.h"
+#include "lyx/controls/eLCDText.h"
+#include "lyx/platform/activation.hpp"
+#include "lyx/platform/events.hpp"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLocale>
+#include <QScreen>
+#include <QTimer>
+
+#include <chrono>
+#include <thread>
+
+namespace lyx::viewer {
+
+using dataprovider::IDataProvider;
+using dataprovider::IDataProviderEvents;
+
+namespace {
+
+const QString kSettings = QStringLiteral("Settings");
+
+// The window's place and size in twips when config.ini holds none.
+constexpr double kDefaultLeft = 0;
+constexpr double kDefaultTop = 0;
+constexpr double kDefaultWidth = 12000;
+constexpr double kDefaultHeight = 6500;
+
+void messageBox(const QString &text, const QString &caption, std::uint32_t flags) {
+    LyxMessageBox(text.toUtf8().constData(), caption.toUtf8().constData(), flags);
+}
+
+}  // namespace
+
+MainFrm::LoadResult MainFrm::load() {
+    // 1. The timers already have a millisecond resolution here.
+
+    // 2. The locale's decimal separator: the second character of 1 written as "0.0".
+    program_.decimalSeparator = QLocale().toString(1.0, 'f', 1).mid(1, 1);
+
+    // 3. to 5. config.ini lives in the per-user folder of the program, or beside the program
+    // when there is no such folder.
+    const QString programFolder = options_.programFolder.isEmpty()
+                                      ? QCoreApplication::applicationDirPath()
+                                      : options_.programFolder;
+    program_.iniPath = programFolder + QStringLiteral("/config.ini");
+    const QString userFolder = GetSpecialFolder(CSIDL_LOCAL_APPDATA);
+    program_.dataFolder = userFolder.isEmpty()
+                              ? programFolder
+                              : userFolder + QLatin1Char('/') + options_.executableName;
+    CreateFolder(program_.dataFolder);
+    program_.iniPath = program_.dataFolder + QStringLiteral("/config.ini");
+
+    // 6. to 9.
+    totalDigits_ = 5;
+    applyStoredGeometry();
+    applyDeltaSwitch();
+    SetAppIcon(this, QStringLiteral("AAA"), true);
+    sectimer->start();
+    KeepAwakeTimer->start();
+
+    // 10. and 11. The component, through activation by its class identifier.
+    QString failure;
+    if (!createComponent(failure)) {
+        sectimer->stop();
+        KeepAwakeTimer->stop();
+        messageBox(QStringLiteral("Cannot find LyxDataProviderCOM.DLL or DLL is not registered!") +
+                       QStringLiteral("\r\n") + failure,
+                   options_.executableName, LYX_MB_OK | LYX_MB_ICONERROR);
+        return LoadResult::Ended;
+    }
+    loaded_ = true;
+
+    // 12. The link: the USB base stations, or the serial port asked for.
+    std::int16_t opened = -1;
+    try {
+        opened = DP->Initialise(options_.port, options_.baudRate);
+    } catch (const platform::AutomationError &) {
+        opened = -1;
+    }
+    if (opened != 0) {
+        const QString text =
+            options_.port == 0 ? QStringLiteral("Cannot open USB interface")
+                               : QStringLiteral("Cannot open serial port COM%1").arg(options_.port);
+        messageBox(text, QStringLiteral("Lyx Glance"), LYX_MB_OK);
+        runShutdown();
+        close();
+        return LoadResult::Closed;
+    }
+
+    // 13. The base station's radio channel.
+    int channel = 0;
+    try {
+        channel = DP->get_BaseStationChannel(1) & 0xFF;
+    } catch (const platform::AutomationError &) {
+        channel = 0;
+    }
+    if (channel != 0) {
+        ChannelLabel->setCaption(QStringLiteral("RF Channel: %1").arg(channel));
+    } else {
+        messageBox(QStringLiteral("Could not detect the base station!\r\nThis program only works "
+                                  "with a USB base station so ensure that the base station is "
+                                  "plugged in and restart the program."),
+                   QStringLiteral("No Base Station"), LYX_MB_OK | LYX_MB_ICONERROR);
+    }
+
+    // 14. and 15.
+    integerDigits_ = 0;
+    decimalPlaces_ = 0;
+    LCDBottom->setBorderStyle(0);
+    ChartPanel->setBorderStyle(0);
+    BottomPanel->setBorderStyle(0);
+    const QScreen *display = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+    if (display != nullptr) ChartPanel->resize(display->geometry().width(), ChartPanel->height());
+
+    // 16. to 19. The first search, the layout and the smallest size.
+    btnSearch_Click();
+    eLCDContainer1_Resize();
+    SetMinFormSize(this, 800, 432);
+    return LoadResult::Running;
+}
+
+bool MainFrm::createComponent(QString &failure) {
+    try {
+        DP = platform::createInstance<IDataProvider>(dataprovider::kClassId);
+        if (!DP) throw platform::AutomationError(platform::errors::kNoInterface, "No interface");
+        pump_ = new MessagePump(this);
+        const float com = DP->get_Version();
+        const float dll = DP->get_DLLVersion();
+        const QLocale locale;
+        const QString versions =
+            QStringLiteral("App: %1.%2.%3 | Drv COM: %4 | Drv DLL: %5")
+                .arg(LYXGLANCE_VERSION_MAJOR)
+                .arg(LYXGLANCE_VERSION_MINOR)
+                .arg(LYXGLANCE_VERSION_PATCH)
+                .arg(locale.toString(com, 'f', 1), locale.toString(dll, 'f', 1));
+        VersionLabel->setCaption(versions);
+        VersionLabel->setToolTip(versions);
+        Form_Resize();  // the label keeps its place at the right
+        return true;
+    } catch (const platform::AutomationError &e) {
+        failure = QString::fromStdString(e.description());
+    } catch (const std::exception &e) {
+        failure = QString::fromLocal8Bit(e.what());
+    }
+    DP.reset();
+    return false;
+}
+
+void MainFrm::applyStoredGeometry() {
+    const auto stored = [this](const char *key, double fallback) {
+        const QString text = ReadIniString(program_.iniPath, kSettings, QString::fromLatin1(key),
+                                           storedNumberText(fallback));
+        return storedNumberValue(text);
+    };
+    const double left = stored("Left", kDefaultLeft);
+    const double top = stored("Top", kDefaultTop);
+    const double width = stored("Width", kDefaultWidth);
+    const double height = stored("Height", kDefaultHeight);
+    // The stored place and size are the window's outside, its frame included.
+    move(pixelsX(left), pixelsY(top));
+    const QSize outer(pixelsX(width), pixelsY(height));
+    resize(outer);
+    pendingOuterSize_ = outer;
+}
+
+void MainFrm::applyDeltaSwitch() {
+    if (hasDeltaSwitch(options_.commandLine)) mmmode->setVisible(true);
+}
+
+void MainFrm::closeEvent(QCloseEvent *event) {
+    // The shutdown cannot be cancelled.
+    if (!shutDown_) runShutdown();
+    event->accept();
+}
+
+void MainFrm::runShutdown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    // 1. Logging stops and its file is closed.
+    program_.loggingActive = false;
+    // 2.
+    NoCommsTimer->stop();
+    sectimer->stop();
+    KeepAwakeTimer->stop();
+    if (!loaded_) return;
+    // 3. to 6. The link is closed, then the component is given a second before it goes.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    if (DP) {
+        try {
+            DP->Terminate();
+        } catch (const platform::AutomationError &) {
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        DP.reset();
+    }
+    delete pump_;
+    pump_ = nullptr;
+    // 7. The place and size, only from the normal window state.
+    if (!(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+        storeGeometry();
+    // 8. and 9.
+    QGuiApplication::restoreOverrideCursor();
+}
+
+void MainFrm::storeGeometry() {
+    const QRect outer = frameGeometry();
+    const auto write = [this](const char *key, double twips) {
+        WriteIniString(program_.iniPath, kSettings, QString::fromLatin1(key),
+                       storedNumberText(twips));
+    };
+    write("Left", twipsX(outer.x()));
+    write("Top", twipsY(outer.y()));
+    write("Width", twipsX(outer.width()));
+    write("Height", twipsY(outer.height()));
+}
+
+}  // namespace lyx::viewer

@@ -1,0 +1,355 @@
+"""Driving the real LyxGlance and lyx-basestation-sim processes as a user and a screen reader
+meet them: windows read through AT-SPI, buttons pressed with real pointer events at the
+positions AT-SPI reports, the window closed through the window manager protocol.
+
+Run inside scripts/desktop-session (a private X server, session bus and accessibility bus).
+Every process started here is ended by its PID.
+"""
+
+import os
+import queue
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+
+import warnings
+
+warnings.filterwarnings("ignore", category=DeprecationWarning)  # pyatspi's own calls
+
+import pyatspi  # noqa: E402
+from Xlib import X, display as xdisplay, protocol
+
+
+class Timeout(AssertionError):
+    pass
+
+
+def wait_for(condition, timeout=10.0, interval=0.05, what="condition"):
+    """Polls `condition` until it returns something true; that value is returned."""
+    deadline = time.monotonic() + timeout
+    last_error = None
+    while True:
+        try:
+            value = condition()
+            if value:
+                return value
+        except Exception as error:  # the tree may change under a query
+            last_error = error
+        if time.monotonic() >= deadline:
+            raise Timeout(f"timed out after {timeout} s waiting for {what}"
+                          + (f" (last error: {last_error})" if last_error else ""))
+        time.sleep(interval)
+
+
+class Workspace:
+    """A private folder for one test: settings, class registry, driver copies, the virtual
+    USB bus and the serial port entries."""
+
+    def __init__(self, build):
+        self.build = build
+        self.root = tempfile.mkdtemp(prefix="lyx-e2e-")
+        for sub in ("config", "tmp", "vhid", "ports", "program"):
+            os.makedirs(os.path.join(self.root, sub))
+        self.env = dict(os.environ)
+        self.env.update(
+            XDG_CONFIG_HOME=self.path("config"),
+            LYX_REGISTRY=self.path("classes.ini"),
+            TMPDIR=self.path("tmp"),
+            LYX_VHID_DIR=self.path("vhid"),
+            LYX_PORT_DIR=self.path("ports"),
+        )
+        subprocess.run([os.path.join(build.bin, "lyx-regsvr"),
+                        os.path.join(build.lib, "libLyxDataProviderCOM.so")],
+                       env=self.env, check=True, stdout=subprocess.DEVNULL)
+
+    def path(self, *parts):
+        return os.path.join(self.root, *parts)
+
+    @property
+    def ini_file(self):
+        return self.path("config", "LyxGlance", "config.ini")
+
+    def remove(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+class Build:
+    def __init__(self, bin_dir, lib_dir, scenarios):
+        self.bin = bin_dir
+        self.lib = lib_dir
+        self.scenarios = scenarios
+
+
+class Simulator:
+    """lyx-basestation-sim as its own process: commands on its standard input, its events
+    read from its standard output."""
+
+    def __init__(self, workspace, scenario=None, args=()):
+        command = [os.path.join(workspace.build.bin, "lyx-basestation-sim"),
+                   "--vhid-dir", workspace.path("vhid"),
+                   "--port-dir", workspace.path("ports")] + list(args)
+        if scenario:
+            command.append(scenario)
+        self.process = subprocess.Popen(command, env=workspace.env, stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                        text=True, bufsize=1)
+        self.lines = queue.Queue()
+        self.events = []
+        self.replies = queue.Queue()
+        self._lock = threading.Lock()
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+        wait_for(lambda: self._seen_ready, timeout=15, what="the simulator to be ready")
+
+    _seen_ready = False
+
+    def _read(self):
+        for line in self.process.stdout:
+            line = line.rstrip("\n")
+            if line == "ready":
+                self._seen_ready = True
+            elif line.startswith("event "):
+                with self._lock:
+                    self.events.append((time.monotonic(), parse_event(line)))
+            elif line.startswith("ok") or line.startswith("error"):
+                self.replies.put(line)
+            self.lines.put(line)
+
+    def command(self, line, timeout=10):
+        """Sends one command and returns its answer line ("ok ..." or "error: ...")."""
+        self.process.stdin.write(line + "\n")
+        self.process.stdin.flush()
+        return self.replies.get(timeout=timeout)
+
+    def events_of(self, kind, since=0.0):
+        with self._lock:
+            return [(t, e) for t, e in self.events if e["kind"] == kind and t >= since]
+
+    def wait_event(self, kind, since=0.0, timeout=10, match=lambda e: True):
+        return wait_for(lambda: [x for x in self.events_of(kind, since) if match(x[1])],
+                        timeout=timeout, what=f"simulator event {kind}")[0]
+
+    def stop(self):
+        end_process(self.process)
+        for stream in (self.process.stdin, self.process.stdout):
+            if stream:
+                stream.close()
+        self._reader.join(timeout=5)
+
+
+EVENT_FIELD = re.compile(r'(\w[\w-]*)=("[^"]*"|\S+)')
+
+
+def parse_event(line):
+    parts = line.split(" ", 2)
+    event = {"kind": parts[1] if len(parts) > 1 else ""}
+    if len(parts) > 2:
+        for key, value in EVENT_FIELD.findall(parts[2]):
+            event[key] = value.strip('"')
+    return event
+
+
+def end_process(process, timeout=10):
+    if process is None or process.poll() is not None:
+        return
+    process.send_signal(signal.SIGTERM)
+    try:
+        process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
+class Viewer:
+    """The real LyxGlance process and its window, as AT-SPI shows it."""
+
+    def __init__(self, workspace, args=()):
+        self.workspace = workspace
+        command = [os.path.join(workspace.build.bin, "LyxGlance")] + list(args)
+        self.started = time.monotonic()
+        self.process = subprocess.Popen(command, env=workspace.env)
+        self.app = wait_for(self._find_app, timeout=30, what="LyxGlance on the accessibility bus")
+        self.frame = wait_for(self._find_frame, timeout=30, what="the LyxGlance window")
+
+    def _find_app(self):
+        if self.process.poll() is not None:
+            raise AssertionError(f"LyxGlance ended with {self.process.returncode}")
+        desktop = pyatspi.Registry.getDesktop(0)
+        for app in desktop:
+            if app is None:
+                continue
+            try:
+                if app.get_process_id() == self.process.pid:
+                    return app
+            except Exception:
+                continue
+        return None
+
+    def _find_frame(self):
+        for i in range(self.app.childCount):
+            child = self.app.getChildAtIndex(i)
+            if child is not None and child.getRole() == pyatspi.ROLE_FRAME:
+                return child
+        return None
+
+    # Reading the window.
+
+    def find(self, name=None, role=None, description=None, showing=None):
+        """The first accessible below the window that matches, or None."""
+        found = self.find_all(name, role, description, showing)
+        return found[0] if found else None
+
+    def find_all(self, name=None, role=None, description=None, showing=None):
+        out = []
+
+        def visit(node, depth):
+            if node is None or depth > 30:
+                return
+            if matches(node, name, role, description, showing):
+                out.append(node)
+            for i in range(node.childCount):
+                visit(node.getChildAtIndex(i), depth + 1)
+
+        visit(self.frame, 0)
+        return out
+
+    def wait_find(self, name=None, role=None, description=None, showing=None, timeout=10):
+        return wait_for(lambda: self.find(name, role, description, showing), timeout=timeout,
+                        what=f"an accessible name={name!r} role={role} description={description!r}")
+
+    def title(self):
+        return self.frame.name
+
+    # Acting on it.
+
+    def click(self, accessible):
+        """Moves the real pointer to the middle of `accessible` and clicks the left button."""
+        x, y, w, h = extents(accessible)
+        assert w > 0 and h > 0, f"{accessible.name!r} has no extents"
+        pointer_click(x + w // 2, y + h // 2)
+
+    def window_id(self):
+        return window_of_pid(self.process.pid)
+
+    def close(self):
+        """Asks the window to close through the window manager protocol (WM_DELETE_WINDOW)."""
+        send_delete_window(self.window_id())
+
+    def wait_exit(self, timeout=20):
+        return self.process.wait(timeout=timeout)
+
+    def screenshot(self, path):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        subprocess.run(["import", "-window", hex(self.window_id()), path], check=True)
+        return path
+
+    def stop(self):
+        end_process(self.process)
+
+
+def matches(node, name, role, description, showing):
+    try:
+        if role is not None and node.getRole() != role:
+            return False
+        if name is not None:
+            if callable(name):
+                if not name(node.name):
+                    return False
+            elif node.name != name:
+                return False
+        if description is not None and node.description != description:
+            return False
+        if showing is not None and is_showing(node) != showing:
+            return False
+        return True
+    except Exception:
+        return False
+
+
+def states(accessible):
+    return accessible.getState()
+
+
+def is_showing(accessible):
+    return states(accessible).contains(pyatspi.STATE_SHOWING)
+
+
+def is_enabled(accessible):
+    s = states(accessible)
+    return s.contains(pyatspi.STATE_ENABLED) or s.contains(pyatspi.STATE_SENSITIVE)
+
+
+def is_checked(accessible):
+    return states(accessible).contains(pyatspi.STATE_CHECKED)
+
+
+def value_of(accessible):
+    return accessible.queryValue().currentValue
+
+
+def extents(accessible):
+    box = accessible.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    return box.x, box.y, box.width, box.height
+
+
+def pointer_click(x, y):
+    subprocess.run(["xdotool", "mousemove", "--sync", str(int(x)), str(int(y))], check=True)
+    subprocess.run(["xdotool", "click", "1"], check=True)
+
+
+def pointer_move(x, y):
+    subprocess.run(["xdotool", "mousemove", "--sync", str(int(x)), str(int(y))], check=True)
+
+
+def _x():
+    return xdisplay.Display()
+
+
+def window_of_pid(pid, timeout=10):
+    """The top-level X window whose _NET_WM_PID is `pid` and that is mapped."""
+    def search():
+        d = _x()
+        try:
+            atom_pid = d.intern_atom("_NET_WM_PID")
+            for w in d.screen().root.query_tree().children:
+                prop = w.get_full_property(atom_pid, X.AnyPropertyType)
+                if prop and prop.value and prop.value[0] == pid:
+                    if w.get_attributes().map_state == X.IsViewable:
+                        return w.id
+            return None
+        finally:
+            d.close()
+    return wait_for(search, timeout=timeout, what=f"the X window of process {pid}")
+
+
+def send_delete_window(window_id):
+    d = _x()
+    try:
+        window = d.create_resource_object("window", window_id)
+        protocols = d.intern_atom("WM_PROTOCOLS")
+        delete = d.intern_atom("WM_DELETE_WINDOW")
+        event = protocol.event.ClientMessage(window=window, client_type=protocols,
+                                             data=(32, [delete, X.CurrentTime, 0, 0, 0]))
+        window.send_event(event, event_mask=X.NoEventMask)
+        d.flush()
+    finally:
+        d.close()
+
+
+def read_ini(path):
+    """The keys of an INI file as {(section, key): value}, names in lower case."""
+    values = {}
+    section = ""
+    with open(path, encoding="utf-8", errors="replace") as f:
+        for line in f:
+            line = line.strip()
+            if line.startswith("[") and "]" in line:
+                section = line[1:line.index("]")].strip().lower()
+            elif "=" in line:
+                key, value = line.split("=", 1)
+                values[(section, key.strip().lower())] = value.strip()
+    return values

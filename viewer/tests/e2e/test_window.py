@@ -1,0 +1,111 @@
+#!/usr/bin/python3
+"""LyxGlance as its users meet it: started as its own process beside the base-station
+simulator (also its own process), read through AT-SPI, closed through the window manager
+protocol.
+
+    desktop-session -- test_window.py --bin DIR --lib DIR --scenarios DIR --gallery DIR
+                                      --version X.Y.Z
+"""
+
+import argparse
+import os
+import sys
+import time
+import unittest
+
+import pyatspi
+
+import desk
+
+ARGS = None
+
+
+class ViewerWindow(unittest.TestCase):
+    def setUp(self):
+        self.build = desk.Build(ARGS.bin, ARGS.lib, ARGS.scenarios)
+        self.workspace = desk.Workspace(self.build)
+        self.processes = []
+
+    def tearDown(self):
+        for p in reversed(self.processes):
+            p.stop()
+        self.workspace.remove()
+
+    def start(self, scenario="demo.scn", viewer_args=()):
+        sim = desk.Simulator(self.workspace, os.path.join(ARGS.scenarios, scenario))
+        self.processes.append(sim)
+        viewer = desk.Viewer(self.workspace, viewer_args)
+        self.processes.append(viewer)
+        return sim, viewer
+
+    def test_window_shows_channel_and_versions_and_stores_its_place_on_close(self):
+        _, viewer = self.start()
+        self.assertEqual(viewer.title().split(" - ")[0], "Lyx Glance")
+        channel = viewer.wait_find(name="RF Channel: 1", role=pyatspi.ROLE_LABEL)
+        self.assertEqual(channel.description, "Radio channel")
+        versions = viewer.wait_find(description="Versions", role=pyatspi.ROLE_LABEL)
+        self.assertEqual(versions.name,
+                         f"App: {ARGS.version} | Drv COM: 2.3 | Drv DLL: 2.7")
+
+        # The buttons are push buttons named for what they do, the tooltip as description.
+        search = viewer.find(name="Search", role=pyatspi.ROLE_PUSH_BUTTON)
+        self.assertIsNotNone(search)
+        self.assertTrue(search.description.startswith("Search for another module."))
+        self.assertTrue(desk.is_enabled(search))
+        for name in ("Pair", "Sleep", "Wake all", "Zero", "More decimals", "Fewer decimals",
+                     "Log", "View log"):
+            self.assertIsNotNone(viewer.find(name=name, role=pyatspi.ROLE_PUSH_BUTTON), name)
+        bar = viewer.find(role=pyatspi.ROLE_PROGRESS_BAR)
+        self.assertIsNotNone(bar)
+        self.assertEqual(bar.description, "Link quality")
+        for name in ("Zeroed", "Error", "Lo Batt"):
+            self.assertIsNotNone(viewer.find(name=name, role=pyatspi.ROLE_CHECK_BOX), name)
+
+        # Let a person look at it.
+        time.sleep(1.5)
+        shot = viewer.screenshot(os.path.join(ARGS.gallery, "lyxglance-window.png"))
+        self.assertGreater(os.path.getsize(shot), 1000)
+
+        self.assertFalse(os.path.exists(self.workspace.ini_file))
+        viewer.close()
+        self.assertEqual(viewer.wait_exit(timeout=20), 0)
+        values = desk.read_ini(self.workspace.ini_file)
+        for key in ("left", "top", "width", "height"):
+            self.assertIn(("settings", key), values)
+        self.assertEqual(values[("settings", "width")], "12000")
+
+    def test_a_stored_place_is_used_again(self):
+        os.makedirs(os.path.dirname(self.workspace.ini_file))
+        with open(self.workspace.ini_file, "w") as f:
+            f.write("[Settings]\nLeft=1500\nTop=750\nWidth=13500\nHeight=7500\n")
+        _, viewer = self.start()
+        x, y, w, h = desk.extents(viewer.frame)
+        self.assertEqual((x, y, w, h), (100, 50, 900, 500))
+        viewer.close()
+        self.assertEqual(viewer.wait_exit(timeout=20), 0)
+        values = desk.read_ini(self.workspace.ini_file)
+        self.assertEqual(values[("settings", "left")], "1500")
+        self.assertEqual(values[("settings", "width")], "13500")
+
+    def test_terminating_the_program_closes_the_window_as_the_user_would(self):
+        _, viewer = self.start()
+        viewer.wait_find(name="RF Channel: 1")
+        viewer.process.terminate()
+        self.assertEqual(viewer.wait_exit(timeout=20), 0)
+        self.assertIn(("settings", "width"), desk.read_ini(self.workspace.ini_file))
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--lib", required=True)
+    parser.add_argument("--scenarios", required=True)
+    parser.add_argument("--gallery", required=True)
+    parser.add_argument("--version", required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
