@@ -73,11 +73,15 @@ std::int32_t DataProvider::RemoteWriteTyped(std::uint8_t BaseStation, std::int32
         member);
 }
 
+// A wake ends a sleep window that is still open: its next packet would otherwise send the
+// module that was just woken back to sleep.
 void DataProvider::WakeBroadcast(std::uint8_t BaseStation) {
+    mSleepTag = 0;
     RemoteWriteTyped(BaseStation, kBroadcastId, kWakeParameter, DT_STRING, {}, "WakeBroadcast");
 }
 
 void DataProvider::WakeByID(std::uint8_t BaseStation, std::int32_t ID) {
+    mSleepTag = 0;
     RemoteWriteTyped(BaseStation, ID, kWakeParameter, DT_STRING, {}, "WakeByID");
 }
 

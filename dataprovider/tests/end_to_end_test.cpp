@@ -166,10 +166,12 @@ TEST_F(EndToEnd, SleepStopsTheModuleAndWakeBroadcastStartsItAgain) {
     pumpFor(500ms);
     EXPECT_EQ(sink->seen.size(), asleepCount) << "a sleeping module sent data";
 
+    // Woken within the sleep's five-second window, it stays awake.
     dp->WakeBroadcast(1);
     ASSERT_TRUE(pumpUntil([&] { return !sim.module(0x0A0B0C)->asleep; }));
-    ASSERT_TRUE(pumpUntil([&] { return sink->seen.size() > asleepCount; }));
+    ASSERT_TRUE(pumpUntil([&] { return sink->seen.size() > asleepCount + 3; }));
     EXPECT_TRUE(sim.waitFor([](const auto &e) { return e.kind == EventKind::Woken; }, 1s));
+    EXPECT_FALSE(sim.module(0x0A0B0C)->asleep) << "sent back to sleep by the open window";
 }
 
 TEST_F(EndToEnd, WakeByIdWakesOnlyThatModule) {
