@@ -16,7 +16,6 @@
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("LyxGlance"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Lyx Glance"));
     QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
                                             .arg(LYXGLANCE_VERSION_MAJOR)
                                             .arg(LYXGLANCE_VERSION_MINOR)

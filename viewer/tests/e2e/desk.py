@@ -167,11 +167,13 @@ def end_process(process, timeout=10):
 class Viewer:
     """The real LyxGlance process and its window, as AT-SPI shows it."""
 
-    def __init__(self, workspace, args=()):
+    def __init__(self, workspace, args=(), process=None):
+        """Starts LyxGlance with `args`, or follows the already started `process`."""
         self.workspace = workspace
-        command = [os.path.join(workspace.build.bin, "LyxGlance")] + list(args)
-        self.started = time.monotonic()
-        self.process = subprocess.Popen(command, env=workspace.env)
+        if process is None:
+            command = [os.path.join(workspace.build.bin, "LyxGlance")] + list(args)
+            process = subprocess.Popen(command, env=workspace.env)
+        self.process = process
         self.app = wait_for(self._find_app, timeout=30, what="LyxGlance on the accessibility bus")
         self.frame = wait_for(self._find_frame, timeout=30, what="the LyxGlance window")
 
@@ -235,12 +237,54 @@ class Viewer:
     def window_id(self):
         return window_of_pid(self.process.pid)
 
+    def x_title(self):
+        """The title the window manager shows (_NET_WM_NAME of the X window)."""
+        d = _x()
+        try:
+            window = d.create_resource_object("window", self.window_id())
+            prop = window.get_full_property(d.intern_atom("_NET_WM_NAME"),
+                                            d.intern_atom("UTF8_STRING"))
+            return prop.value.decode("utf-8") if prop else None
+        finally:
+            d.close()
+
     def close(self):
         """Asks the window to close through the window manager protocol (WM_DELETE_WINDOW)."""
         send_delete_window(self.window_id())
 
     def wait_exit(self, timeout=20):
         return self.process.wait(timeout=timeout)
+
+    def dialog(self, title):
+        """The showing dialog of this program titled `title`, or None."""
+        for i in range(self.app.childCount):
+            child = self.app.getChildAtIndex(i)
+            if child is not None and child.getRole() == pyatspi.ROLE_DIALOG and \
+                    child.name == title and is_showing(child):
+                return child
+        return None
+
+    def start_logging(self, path):
+        """Presses Log, types `path` into the save dialog and presses its Save button, all
+        with the real pointer and keyboard. Returns the monotonic time just before Save was
+        pressed and the Stop log button."""
+        log = self.wait_find(name="Log", role=pyatspi.ROLE_PUSH_BUTTON)
+        wait_for(lambda: is_enabled(log), timeout=5, what="Log enabled")
+        self.click(log)
+        dialog = wait_for(lambda: self.dialog("Log File"), timeout=10, what="the save dialog")
+        name = wait_for(lambda: first(dialog, pyatspi.ROLE_TEXT, "File name:"), timeout=5,
+                        what="the file name field")
+        self.click(name)
+        subprocess.run(["xdotool", "key", "--clearmodifiers", "ctrl+a"], check=True)
+        subprocess.run(["xdotool", "type", "--delay", "5", path], check=True)
+        wait_for(lambda: name.queryText().getText(0, -1) == path, timeout=5,
+                 what="the path typed")
+        save = first(dialog, pyatspi.ROLE_PUSH_BUTTON, "Save")
+        pressed = time.monotonic()
+        self.click(save)
+        stop = wait_for(lambda: self.find(name="Stop log", role=pyatspi.ROLE_PUSH_BUTTON,
+                                          showing=True), timeout=10, what="logging started")
+        return pressed, stop
 
     def screenshot(self, path):
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -249,6 +293,19 @@ class Viewer:
 
     def stop(self):
         end_process(self.process)
+
+
+def first(node, role, name):
+    """The first accessible at or below `node` with this role and name, or None."""
+    if node is None:
+        return None
+    if node.getRole() == role and node.name == name:
+        return node
+    for i in range(node.childCount):
+        found = first(node.getChildAtIndex(i), role, name)
+        if found is not None:
+            return found
+    return None
 
 
 def matches(node, name, role, description, showing):
@@ -335,7 +392,9 @@ def send_delete_window(window_id):
         event = protocol.event.ClientMessage(window=window, client_type=protocols,
                                              data=(32, [delete, X.CurrentTime, 0, 0, 0]))
         window.send_event(event, event_mask=X.NoEventMask)
-        d.flush()
+        # A round trip, so the server has taken the request before the connection closes (a
+        # server that sees the connection go first may drop what it had not read yet).
+        d.sync()
     finally:
         d.close()
 

@@ -41,6 +41,7 @@ class ViewerWindow(unittest.TestCase):
     def test_window_shows_channel_and_versions_and_stores_its_place_on_close(self):
         _, viewer = self.start()
         self.assertEqual(viewer.title().split(" - ")[0], "Lyx Glance")
+        self.assertEqual(viewer.x_title(), viewer.title(), "the title bar shows the same")
         channel = viewer.wait_find(name="RF Channel: 1", role=pyatspi.ROLE_LABEL)
         self.assertEqual(channel.description, "Radio channel")
         versions = viewer.wait_find(description="Versions", role=pyatspi.ROLE_LABEL)
