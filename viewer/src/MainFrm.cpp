@@ -5,7 +5,10 @@
 #include "MainFrm.h"
 
 #include "Accessibility.h"
+#include "FileModule.h"
+#include "LogRows.h"
 #include "MessagePump.h"
+#include "PacketSink.h"
 #include "PictureBox.h"
 
 #include "lyx/controls/ButtonArt.h"
@@ -16,6 +19,7 @@
 #include "lyx/controls/eLCDBar.h"
 #include "lyx/controls/eLCDContainer.h"
 #include "lyx/controls/eLCDText.h"
+#include "lyx/platform/clock.hpp"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -61,7 +65,7 @@ QString text(const char *latin1) {
 }  // namespace
 
 MainFrm::MainFrm(StartupOptions options, QWidget *parent)
-    : QWidget(parent), options_(std::move(options)) {
+    : QWidget(parent), options_(std::move(options)), clock_(&platform::timeOfDay) {
     setObjectName(QStringLiteral("MainFrm"));
     setWindowTitle(QStringLiteral("Lyx Glance"));
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -77,6 +81,7 @@ MainFrm::MainFrm(StartupOptions options, QWidget *parent)
     KeepAwakeTimer = new QTimer(this);
     KeepAwakeTimer->setObjectName(QStringLiteral("KeepAwakeTimer"));
     KeepAwakeTimer->setInterval(3000);
+    connectControls();
 }
 
 MainFrm::~MainFrm() {
@@ -206,6 +211,7 @@ void MainFrm::createBottomPanel() {
     bROADCASTwake = button("bROADCASTwake", art::ButtonIcon::Wake, 5940);
     CBNOZERO->setVisible(false);
     CBSTOPLOG->setVisible(false);
+    CBVIEW->setButtonEnabled(false);  // until a log has been written
 
     VersionLabel = new eLCDText(BottomPanel);
     VersionLabel->setObjectName(QStringLiteral("VersionLabel"));
@@ -323,6 +329,19 @@ void MainFrm::eLCDContainer1_Resize() {
     ChartPanel->move(cw - ChartPanel->width() - pixelsX(64), displayHeight + pixelsY(64));
     LCDBottom->move(pixelsX(64), displayHeight + ChartPanel->height() + pixelsY(128));
     resizingContainer_ = false;
+}
+
+}  // namespace lyx::viewer
+
+namespace lyx::viewer {
+
+void MainFrm::CBLOG_Click() {
+    if (!log_) return;
+    log_->ToggleLogging(this, defaultLogName(followedTag_, QDate::currentDate()));
+}
+
+void MainFrm::CBVIEW_Click() {
+    if (log_) log_->ViewLog();
 }
 
 }  // namespace lyx::viewer

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DisplayRules.h"
 #include "LineChart.h"
 #include "ProgramState.h"
 
@@ -10,6 +11,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -25,7 +27,9 @@ class eLCDText;
 
 namespace lyx::viewer {
 
+class FileModule;
 class MessagePump;
+class PacketSink;
 class PictureBox;
 
 /// How the program was started.
@@ -77,9 +81,36 @@ class MainFrm : public QWidget {
     /// Whether the shutdown has run.
     bool shutDown() const { return shutDown_; }
 
+    /// The component's PacketArrived event: follows one module and shows its value (see the
+    /// file that implements it for the steps). Packets of other modules are ignored once one
+    /// is followed.
+    void DP_PacketArrived(std::uint8_t &BaseStation, std::int32_t &DataTag, std::string &Value,
+                          std::uint8_t &Status, std::int16_t &RSSI, std::int16_t &CV, bool &BattLow,
+                          bool &Error);
+
     const ProgramState &program() const { return program_; }
+    /// The component, for tests that feed it frames (TriggerEvent).
+    dataprovider::IDataProvider *dataProvider() const { return DP.get(); }
     std::int32_t followedTag() const { return followedTag_; }
     LineChart *chart() const { return chart_.get(); }
+    const DisplayScale &scale() const { return scale_; }
+    bool recordMode() const { return recordMode_; }
+    bool deltaMode() const { return deltaMode_; }
+    float zeroOffset() const { return zeroOffset_; }
+    float minValue() const { return minValue_; }
+    float maxValue() const { return maxValue_; }
+    /// The clock of the search window and the display refresh, in seconds since midnight
+    /// (the local time of day by default); tests give their own.
+    void setClock(std::function<double()> secondsSinceMidnight) {
+        clock_ = std::move(secondsSinceMidnight);
+    }
+
+    /// The CSV log, once the start-up has found the program's folders.
+    FileModule *fileModule() const { return log_.get(); }
+    /// Packets of any module that reached the handler since start-up.
+    std::uint64_t packetsHandled() const { return packetsHandled_; }
+    /// Display refreshes since start-up (at most one per 0.3 s).
+    std::uint64_t refreshes() const { return refreshes_; }
 
     // Geometry in twips: the units of config.ini and of the window's layout.
     double twipsX(int pixels) const;
@@ -93,8 +124,6 @@ class MainFrm : public QWidget {
     bool event(QEvent *event) override;
 
   private:
-    class PacketSink;
-
     void createControls();
     void createLcdBottom();
     void createBottomPanel();
@@ -111,17 +140,44 @@ class MainFrm : public QWidget {
     void Form_Resize();
     void eLCDContainer1_Resize();
 
-    // Search and the button rule.
+    // The live display.
+    void selectTag(std::int32_t tag);
+    QString FormatMe(double value);
+    void refreshDisplay(double value, std::int16_t rssi, std::int16_t cv, bool battLow, bool error);
+    void setLinkQuality(float percent);
+    void CBZERO_Click();
+    void dIGITSuP_Click();
+    void dIGITSdOWN_Click();
+    void mmmode_Click();
+    void eLCD1_DblClick();
+    void sectimer_Timer();
+    void NoCommsTimer_Timer();
+
+    // Search, pairing, commands and the button rule.
+    void connectControls();
     void btnSearch_Click();
+    void ImageButton2_Click();
+    void SLEEPBYTAG_Click();
+    void bROADCASTwake_Click();
+    void KeepAwakeTimer_Timer();
     void setButtonStates();
     void initialiseChart();
+    void rescaleChart();
+
+    // CSV logging.
+    void CBLOG_Click();
+    void CBVIEW_Click();
+    void writeLogRow(const QString &value);
 
     StartupOptions options_;
     ProgramState program_;
 
     // The component.
     platform::Ref<dataprovider::IDataProvider> DP;
+    platform::Ref<PacketSink> sink_;
+    std::uint32_t sinkCookie_ = 0;
     MessagePump *pump_ = nullptr;
+    std::unique_ptr<FileModule> log_;
 
     // Window structure.
     controls::eLCDContainer *eLCDContainer1 = nullptr;
@@ -164,12 +220,24 @@ class MainFrm : public QWidget {
     // Display state.
     std::int32_t followedTag_ = 0;
     std::int32_t previousTag_ = 0;
-    double searchStartTime_ = 0;
-    std::int16_t integerDigits_ = 0;
-    std::int16_t decimalPlaces_ = 0;
-    std::int16_t totalDigits_ = 5;
+    double searchStartTime_ = 0;    ///< seconds since midnight
+    std::int32_t packetCount_ = 0;  ///< of the followed module since the last second
+    float lastRawValue_ = 0;
+    float zeroOffset_ = 0;
+    DisplayScale scale_;
     bool recordMode_ = false;
+    float minValue_ = 0;
+    float maxValue_ = 0;
+    bool deltaMode_ = false;
+    double lastDisplayTime_ = 0;  ///< seconds since midnight
     std::unique_ptr<LineChart> chart_;
+    /// The scale the chart was last set up for, and whether the next rescale must set it up
+    /// again whatever the scale (after a search or a change of the decimal places).
+    std::int16_t chartScale_ = -1;
+    bool chartScaleForced_ = true;
+    std::uint64_t packetsHandled_ = 0;
+    std::uint64_t refreshes_ = 0;
+    std::function<double()> clock_;
 
     // The window's outer size in pixels still to be set once the window manager has given
     // the window its frame (the stored size is the outer one).

@@ -2,10 +2,12 @@
 
 #include "AppIcon.h"
 #include "CommandLine.h"
+#include "FileModule.h"
 #include "INIFileModule.h"
 #include "MainFrm.h"
 #include "MessagePump.h"
 #include "MinFormSizeModule.h"
+#include "PacketSink.h"
 #include "PictureBox.h"
 #include "SpecialFolders.h"
 #include "StoredNumbers.h"
@@ -64,9 +66,11 @@ MainFrm::LoadResult MainFrm::load() {
                               : userFolder + QLatin1Char('/') + options_.executableName;
     CreateFolder(program_.dataFolder);
     program_.iniPath = program_.dataFolder + QStringLiteral("/config.ini");
+    log_ = std::make_unique<FileModule>(program_, programFolder,
+                                        FileModule::Buttons{CBLOG, CBSTOPLOG, CBVIEW});
 
     // 6. to 9.
-    totalDigits_ = 5;
+    scale_.totalDigits = 5;
     applyStoredGeometry();
     applyDeltaSwitch();
     SetAppIcon(this, QStringLiteral("AAA"), true);
@@ -119,8 +123,8 @@ MainFrm::LoadResult MainFrm::load() {
     }
 
     // 14. and 15.
-    integerDigits_ = 0;
-    decimalPlaces_ = 0;
+    scale_.integerDigits = 0;
+    scale_.decimalPlaces = 0;
     LCDBottom->setBorderStyle(0);
     ChartPanel->setBorderStyle(0);
     BottomPanel->setBorderStyle(0);
@@ -139,6 +143,17 @@ bool MainFrm::createComponent(QString &failure) {
         DP = platform::createInstance<IDataProvider>(dataprovider::kClassId);
         if (!DP) throw platform::AutomationError(platform::errors::kNoInterface, "No interface");
         pump_ = new MessagePump(this);
+        sink_ = platform::makeObject<PacketSink>([this](std::uint8_t &station, std::int32_t &tag,
+                                                        std::string &value, std::uint8_t &status,
+                                                        std::int16_t &rssi, std::int16_t &cv,
+                                                        bool &battLow, bool &error) {
+            DP_PacketArrived(station, tag, value, status, rssi, cv, battLow, error);
+        });
+        auto events = DP.query<platform::EventSource>();
+        if (!events)
+            throw platform::AutomationError(platform::errors::kNoInterface,
+                                            "The component raises no events");
+        sinkCookie_ = events->advise(IDataProviderEvents::iid, *sink_);
         const float com = DP->get_Version();
         const float dll = DP->get_DLLVersion();
         const QLocale locale;
@@ -157,6 +172,8 @@ bool MainFrm::createComponent(QString &failure) {
     } catch (const std::exception &e) {
         failure = QString::fromLocal8Bit(e.what());
     }
+    if (sink_) sink_->detach();
+    sink_.reset();
     DP.reset();
     return false;
 }
@@ -193,6 +210,7 @@ void MainFrm::runShutdown() {
     shutDown_ = true;
     // 1. Logging stops and its file is closed.
     program_.loggingActive = false;
+    if (log_) log_->close();
     // 2.
     NoCommsTimer->stop();
     sectimer->stop();
@@ -206,6 +224,16 @@ void MainFrm::runShutdown() {
         } catch (const platform::AutomationError &) {
         }
         std::this_thread::sleep_for(std::chrono::seconds(1));
+        if (sink_) {
+            sink_->detach();
+            if (auto events = DP.query<platform::EventSource>()) {
+                try {
+                    events->unadvise(IDataProviderEvents::iid, sinkCookie_);
+                } catch (const platform::AutomationError &) {
+                }
+            }
+            sink_.reset();
+        }
         DP.reset();
     }
     delete pump_;

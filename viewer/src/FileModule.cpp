@@ -1,0 +1,147 @@
+#include "FileModule.h"
+
+#include "FileDialogModule.h"
+#include "INIFileModule.h"
+#include "LogRows.h"
+#include "TimeModule.h"
+
+#include "LyxPlatform.h"
+#include "lyx/controls/ImageButton.h"
+#include "lyx/platform/clock.hpp"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+#include <unistd.h>
+
+namespace lyx::viewer {
+
+namespace {
+
+const QString kFiles = QStringLiteral("Files");
+const QString kLogInitDir = QStringLiteral("LogInitDir");
+const QString kLogInitFile = QStringLiteral("LogInitFile");
+constexpr int kFlushIntervalMs = 1000;
+
+void show(controls::ImageButton *button, bool visible) {
+    if (button != nullptr) button->setVisible(visible);
+}
+
+}  // namespace
+
+FileModule::FileModule(ProgramState &state, QString programFolder, Buttons buttons, QObject *parent)
+    : QObject(parent), state_(state), programFolder_(std::move(programFolder)), buttons_(buttons) {
+    flushTimer_.setInterval(kFlushIntervalMs);
+    connect(&flushTimer_, &QTimer::timeout, this, &FileModule::flush);
+}
+
+FileModule::~FileModule() {
+    close();
+}
+
+void FileModule::ToggleLogging(QWidget *owner, const QString &defaultName) {
+    if (state_.loggingActive) {
+        stopLogging();
+        return;
+    }
+    const QString path = ChooseLogFile(owner, defaultName);
+    if (path.isEmpty()) return;
+    startLogging(path);  // a file that cannot be created leaves logging off, silently
+}
+
+bool FileModule::startLogging(const QString &path) {
+    state_.fieldSeparator = fieldSeparatorFor(state_.decimalSeparator);
+    if (!start(path)) return false;
+    state_.loggingActive = true;
+    show(buttons_.log, false);
+    show(buttons_.stopLog, true);
+    state_.logStartTime = platform::tickCount();
+    return true;
+}
+
+void FileModule::stopLogging() {
+    show(buttons_.log, true);
+    show(buttons_.stopLog, false);
+    stop();
+    if (buttons_.view != nullptr && !buttons_.view->buttonEnabled())
+        buttons_.view->setButtonEnabled(true);
+}
+
+QString FileModule::ChooseLogFile(QWidget *owner, const QString &defaultName) {
+    QString folder = ReadIniString(state_.iniPath, kFiles, kLogInitDir, programFolder_);
+    QString name = !defaultName.isEmpty() ? defaultName
+                                          : ReadIniString(state_.iniPath, kFiles, kLogInitFile,
+                                                          QStringLiteral("*.csv"));
+    const QString path = ShowSaveDialog(
+        owner, {QStringLiteral("CSV Files (*.csv)"), QStringLiteral("All Files (*.*)")},
+        QStringLiteral("lxf"), folder, QStringLiteral("Log File"), name, true);
+    WriteIniString(state_.iniPath, kFiles, kLogInitFile, name);
+    WriteIniString(state_.iniPath, kFiles, kLogInitDir, folder);
+    return path;
+}
+
+void FileModule::ViewLog() {
+    const QString folder = ReadIniString(state_.iniPath, kFiles, kLogInitDir, programFolder_);
+    const QString name = ReadIniString(state_.iniPath, kFiles, kLogInitFile, QString());
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder + QLatin1Char('/') + name));
+}
+
+bool FileModule::start(const QString &path) {
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    const QByteArray header = encoding_.encode(logHeader(state_.fieldSeparator));
+    if (file->write(header) != header.size() || !file->flush()) {
+        file->close();
+        return false;
+    }
+    file_ = std::move(file);
+    stamper_ = std::make_unique<TimeStamper>();
+    flushTimer_.start();
+    return true;
+}
+
+void FileModule::writeRow(const QString &value) {
+    if (!file_) return;
+    // The tick first, then the row.
+    const auto elapsed = static_cast<std::int32_t>(platform::tickCount() - state_.logStartTime);
+    const QByteArray row = encoding_.encode(
+        logRow(elapsed, value, stamper_->stamp(), state_.fieldSeparator, state_.decimalSeparator));
+    if (file_->write(row) != row.size()) writeFailed();
+}
+
+void FileModule::flush() {
+    if (file_ && !file_->flush()) writeFailed();
+}
+
+void FileModule::stop() {
+    state_.loggingActive = false;
+    flushTimer_.stop();
+    if (!file_) return;
+    const bool written = file_->flush();
+    if (written) ::fsync(file_->handle());
+    file_->close();
+    file_.reset();
+}
+
+void FileModule::close() {
+    stop();
+}
+
+void FileModule::writeFailed() {
+    const QString path = file_ ? file_->fileName() : QString();
+    const QString reason = file_ ? file_->errorString() : QString();
+    if (file_) file_->close();  // what could not be written is gone; keep nothing half-open
+    file_.reset();
+    stopLogging();
+    // Said once the packet handler that wrote the row has returned, so that the driver's
+    // frame delivery does not wait behind the message box.
+    const QByteArray text =
+        (QStringLiteral("Logging stopped: the log file could not be written.\r\n") + path +
+         QStringLiteral("\r\n") + reason)
+            .toUtf8();
+    QTimer::singleShot(0, this, [text] {
+        LyxMessageBox(text.constData(), "Log File", LYX_MB_OK | LYX_MB_ICONWARNING);
+    });
+}
+
+}  // namespace lyx::viewer
