@@ -19,9 +19,16 @@ bin=$PWD/build/release/bin
 lib=$PWD/build/release/lib
 if [ "${1:-}" = bench ]; then
     for b in lyx_bench lyx_sim_bench dataprovider_bench dataprovider_reception_bench \
-        lyx_controls_bench lyxglance_bench; do
-        [ -x "$bin/$b" ] && "$bin/$b"
+        lyx_controls_bench lyxglance_bench lyxglance_window_bench; do
+        if [ -x "$bin/$b" ]; then "$bin/$b"; fi
     done
+    "$bin/lyxglance_load_bench" 30
+    scripts/desktop-session -- /usr/bin/python3 viewer/bench/startup_bench.py \
+        --bin "$bin" --lib "$lib" --scenarios sim/scenarios
+    scripts/desktop-session -- /usr/bin/python3 viewer/bench/load_bench.py \
+        --bin "$bin" --lib "$lib" --seconds 30
+    scripts/desktop-session -- /usr/bin/python3 viewer/bench/load_bench.py \
+        --bin "$bin" --lib "$lib" --seconds 30 --logging
     exit 0
 fi
 
