@@ -35,7 +35,8 @@ CommandLine parseCommandLine(const QStringList &arguments) {
             value = a.section(QLatin1Char('='), 1);
             inlineValue = true;
         }
-        if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
+        if (name == QLatin1String("--help") || name == QLatin1String("-h") ||
+            name == QLatin1String("--help-all")) {
             line.help = true;
         } else if (name == QLatin1String("--version") || name == QLatin1String("-v")) {
             line.version = true;

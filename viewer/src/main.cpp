@@ -13,31 +13,43 @@
 
 #include <cstdio>
 
-int main(int argc, char **argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("LyxGlance"));
-    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
-                                            .arg(LYXGLANCE_VERSION_MAJOR)
-                                            .arg(LYXGLANCE_VERSION_MINOR)
-                                            .arg(LYXGLANCE_VERSION_PATCH));
-    QApplication::setDesktopFileName(QStringLiteral("lyxglance"));
+namespace {
 
-    QStringList arguments = QApplication::arguments();
-    const QString program =
-        arguments.isEmpty() ? QStringLiteral("LyxGlance") : arguments.takeFirst();
+void nameTheApplication() {
+    QCoreApplication::setApplicationName(QStringLiteral("LyxGlance"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
+                                                .arg(LYXGLANCE_VERSION_MAJOR)
+                                                .arg(LYXGLANCE_VERSION_MINOR)
+                                                .arg(LYXGLANCE_VERSION_PATCH));
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    // The command line first: --help, --version and a bad option need no display.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const QString program = QString::fromLocal8Bit(argc > 0 ? argv[0] : "LyxGlance");
     const lyx::viewer::CommandLine line = lyx::viewer::parseCommandLine(arguments);
-    if (line.help || line.version) {
+    if (line.help || line.version || !line.ok) {
+        QCoreApplication console(argc, argv);
+        nameTheApplication();
+        if (!line.ok) {
+            std::fprintf(stderr, "%s: %s\n", qPrintable(QFileInfo(program).fileName()),
+                         qPrintable(line.error));
+            return 2;
+        }
         QCommandLineParser parser;
         lyx::viewer::describeOptions(parser);
-        parser.parse(QApplication::arguments());
+        parser.parse(QCoreApplication::arguments());
         if (line.help) parser.showHelp(0);
         parser.showVersion();
     }
-    if (!line.ok) {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(QFileInfo(program).fileName()),
-                     qPrintable(line.error));
-        return 2;
-    }
+
+    QApplication app(argc, argv);
+    nameTheApplication();
+    QApplication::setDesktopFileName(QStringLiteral("lyxglance"));
 
     lyx::viewer::installQtMessageBoxes();
     lyx::viewer::accessibility::install();

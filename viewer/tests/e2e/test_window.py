@@ -56,6 +56,10 @@ class ViewerWindow(unittest.TestCase):
         for name in ("Pair", "Sleep", "Wake all", "Zero", "More decimals", "Fewer decimals",
                      "Log", "View log"):
             self.assertIsNotNone(viewer.find(name=name, role=pyatspi.ROLE_PUSH_BUTTON), name)
+        # The buttons that share a place with a shown one are not showing.
+        for hidden in ("Gross", "Stop log"):
+            button = viewer.find(name=hidden, role=pyatspi.ROLE_PUSH_BUTTON)
+            self.assertTrue(button is None or not desk.is_showing(button), hidden)
         bar = viewer.find(role=pyatspi.ROLE_PROGRESS_BAR)
         self.assertIsNotNone(bar)
         self.assertEqual(bar.description, "Link quality")
