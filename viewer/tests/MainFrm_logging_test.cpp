@@ -65,26 +65,10 @@ struct DialogSeen {
     QString defaultSuffix;
 };
 
-class Logging : public ViewerTest {
+// Every packet arrives after the display's refresh interval.
+class Logging : public RunningWindowTest {
   protected:
-    void SetUp() override {
-        registerComponent();
-        addUsbStation(1);
-    }
-    void TearDown() override {
-        if (window) closeWindow(*window);
-        QLocale::setDefault(QLocale::c());
-    }
-    void open() {
-        window = makeWindow();
-        ASSERT_EQ(window->load(), MainFrm::LoadResult::Running);
-        window->setClock([this] { return now; });
-    }
-    void feed(lyx::platform::ByteArray frame) {
-        now += 0.31;
-        std::int32_t length = std::int32_t(frame.items.size());
-        window->dataProvider()->TriggerEvent(frame, length);
-    }
+    void feed(lyx::platform::ByteArray frame) { refreshWith(std::move(frame)); }
     ImageButton *button(const char *name) { return control<ImageButton>(*window, name); }
     bool shown(const char *name) { return button(name)->isVisibleTo(window.get()); }
 
@@ -128,9 +112,6 @@ class Logging : public ViewerTest {
         return ReadIniString(window->program().iniPath, QStringLiteral("Files"),
                              QString::fromLatin1(key), QStringLiteral("<none>"));
     }
-
-    double now = 36000;
-    std::unique_ptr<MainFrm> window;
 };
 
 }  // namespace

@@ -28,32 +28,11 @@ using lyx::controls::ImageButton;
 
 namespace {
 
-class LiveDisplay : public ViewerTest {
+class LiveDisplay : public RunningWindowTest {
   protected:
-    void SetUp() override {
-        registerComponent();
-        addUsbStation(1);
-    }
-    void TearDown() override {
-        if (window) closeWindow(*window);
-        QLocale::setDefault(QLocale::c());
-    }
-
     void open(const QString &commandLine = {}) {
-        window = makeWindow(commandLine);
-        ASSERT_EQ(window->load(), MainFrm::LoadResult::Running);
-        window->setClock([this] { return now; });
+        RunningWindowTest::open(commandLine);
         display = control<eLCD>(*window, "eLCD1");
-    }
-
-    void feed(lyx::platform::ByteArray frame) {
-        std::int32_t length = std::int32_t(frame.items.size());
-        window->dataProvider()->TriggerEvent(frame, length);
-    }
-    // A packet after the display's refresh interval, so that it refreshes.
-    void refreshWith(lyx::platform::ByteArray frame) {
-        now += 0.31;
-        feed(std::move(frame));
     }
     QString caption() const { return display->caption(); }
     ImageButton *button(const char *name) { return control<ImageButton>(*window, name); }
@@ -63,8 +42,6 @@ class LiveDisplay : public ViewerTest {
     }
     void click(const char *name) { Q_EMIT button(name)->Click(); }
 
-    double now = 36000;  // 10:00:00
-    std::unique_ptr<MainFrm> window;
     eLCD *display = nullptr;
 };
 

@@ -4,6 +4,7 @@
 #include "lyx/platform/activation.hpp"
 
 #include <QDir>
+#include <QLocale>
 #include <QTest>
 
 #include <cstdlib>
@@ -100,6 +101,32 @@ std::unique_ptr<MainFrm> ViewerTest::makeWindow(const QString &commandLine, std:
 void ViewerTest::closeWindow(MainFrm &window) {
     window.close();
     EXPECT_TRUE(window.shutDown());
+}
+
+void RunningWindowTest::SetUp() {
+    registerComponent();
+    addUsbStation(1);
+}
+
+void RunningWindowTest::TearDown() {
+    if (window) closeWindow(*window);
+    QLocale::setDefault(QLocale::c());
+}
+
+void RunningWindowTest::open(const QString &commandLine) {
+    window = makeWindow(commandLine);
+    ASSERT_EQ(window->load(), MainFrm::LoadResult::Running);
+    window->setClock([this] { return now; });
+}
+
+void RunningWindowTest::feed(platform::ByteArray frame) {
+    std::int32_t length = std::int32_t(frame.items.size());
+    window->dataProvider()->TriggerEvent(frame, length);
+}
+
+void RunningWindowTest::refreshWith(platform::ByteArray frame) {
+    now += 0.31;
+    feed(std::move(frame));
 }
 
 }  // namespace lyx::viewer::testing

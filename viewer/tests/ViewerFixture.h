@@ -7,6 +7,7 @@
 #include "MainFrm.h"
 
 #include "lyx/platform/library.hpp"
+#include "lyx/platform/variant.hpp"
 #include "lyx/sim/simulator.hpp"
 
 #include <QString>
@@ -92,6 +93,23 @@ class ViewerTest : public ::testing::Test {
     platform::DynamicLibrary component_;
     MessageBoxRecorder boxes_;
     std::unique_ptr<sim::Simulator> sim_;
+};
+
+/// A running window on a simulated USB base station (no modules), its clock in the test's
+/// hands, fed frames through the component's TriggerEvent as the driver delivers them.
+class RunningWindowTest : public ViewerTest {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    void open(const QString &commandLine = {});
+    /// Delivers `frame` now.
+    void feed(platform::ByteArray frame);
+    /// Delivers `frame` after the display's refresh interval, so that it refreshes.
+    void refreshWith(platform::ByteArray frame);
+
+    double now = 36000;  ///< seconds since midnight: 10:00:00
+    std::unique_ptr<MainFrm> window;
 };
 
 }  // namespace lyx::viewer::testing

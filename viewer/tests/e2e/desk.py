@@ -6,6 +6,7 @@ Run inside scripts/desktop-session (a private X server, session bus and accessib
 Every process started here is ended by its PID.
 """
 
+import argparse
 import os
 import queue
 import re
@@ -13,8 +14,10 @@ import shutil
 import signal
 import subprocess
 import tempfile
+import sys
 import threading
 import time
+import unittest
 
 import warnings
 
@@ -412,3 +415,50 @@ def read_ini(path):
                 key, value = line.split("=", 1)
                 values[(section, key.strip().lower())] = value.strip()
     return values
+
+
+class ViewerTest(unittest.TestCase):
+    """A test with a workspace of its own; the processes it starts are ended after it, by
+    their PIDs. `args` holds the command line that main() read."""
+
+    args = None
+
+    def setUp(self):
+        self.build = Build(self.args.bin, self.args.lib, self.args.scenarios)
+        self.workspace = Workspace(self.build)
+        self.processes = []
+
+    def tearDown(self):
+        for p in reversed(self.processes):
+            p.stop()
+        self.workspace.remove()
+
+    def scenario(self, text, name="test.scn"):
+        """A scenario file with `text` in the workspace."""
+        path = self.workspace.path(name)
+        with open(path, "w") as f:
+            f.write(text)
+        return path
+
+    def start_simulator(self, scenario, sim_args=()):
+        self.sim = Simulator(self.workspace, scenario, sim_args)
+        self.processes.append(self.sim)
+        return self.sim
+
+    def start_viewer(self, args=()):
+        self.viewer = Viewer(self.workspace, args)
+        self.processes.append(self.viewer)
+        return self.viewer
+
+    def gallery(self, name):
+        return os.path.join(self.args.gallery, name)
+
+
+def main():
+    """Runs the calling script's tests, given --bin, --lib, --scenarios, --gallery and
+    --version (the viewer's version); other arguments go to unittest."""
+    parser = argparse.ArgumentParser()
+    for option in ("--bin", "--lib", "--scenarios", "--gallery", "--version"):
+        parser.add_argument(option, required=True)
+    ViewerTest.args, rest = parser.parse_known_args()
+    unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)

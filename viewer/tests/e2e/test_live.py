@@ -7,17 +7,12 @@ pressed with the real pointer.
                                     --version X.Y.Z
 """
 
-import argparse
 import os
-import sys
 import time
-import unittest
 
 import pyatspi
 
 import desk
-
-ARGS = None
 
 ONE_LOAD_CELL = """
 station 1 usb channel=1 id=0x001234
@@ -25,27 +20,11 @@ module 0x0A0B0C tag=1234 type=float value=12.5 rate=5
 """
 
 
-class LiveDisplay(unittest.TestCase):
-    def setUp(self):
-        self.build = desk.Build(ARGS.bin, ARGS.lib, ARGS.scenarios)
-        self.workspace = desk.Workspace(self.build)
-        self.processes = []
-
-    def tearDown(self):
-        for p in reversed(self.processes):
-            p.stop()
-        self.workspace.remove()
-
+class LiveDisplay(desk.ViewerTest):
     def start(self, scenario_text=ONE_LOAD_CELL, scenario_file=None, sim_args=("--trace-data",)):
         if scenario_file is None:
-            scenario_file = self.workspace.path("test.scn")
-            with open(scenario_file, "w") as f:
-                f.write(scenario_text)
-        self.sim = desk.Simulator(self.workspace, scenario_file, sim_args)
-        self.processes.append(self.sim)
-        self.viewer = desk.Viewer(self.workspace)
-        self.processes.append(self.viewer)
-        return self.sim, self.viewer
+            scenario_file = self.scenario(scenario_text)
+        return self.start_simulator(scenario_file, sim_args), self.start_viewer()
 
     def button(self, name):
         return self.viewer.wait_find(name=name, role=pyatspi.ROLE_PUSH_BUTTON)
@@ -87,7 +66,7 @@ class LiveDisplay(unittest.TestCase):
         # The simulator's default signal (-60 dBm) and link byte (100): (-60 + 100 + 39) / 2
         # x 3.9, held at 100.
         desk.wait_for(lambda: desk.value_of(quality) == 100.0, timeout=5, what="link quality")
-        viewer.screenshot(os.path.join(ARGS.gallery, "lyxglance-following.png"))
+        viewer.screenshot(self.gallery("lyxglance-following.png"))
 
     def test_search_moves_to_another_module(self):
         sim, viewer = self.start()
@@ -144,7 +123,7 @@ class LiveDisplay(unittest.TestCase):
         self.assertLessEqual(heard[0] - started, 6.0)
 
     def test_pairing_finds_the_module_on_another_channel(self):
-        sim, viewer = self.start(scenario_file=os.path.join(ARGS.scenarios, "demo.scn"),
+        sim, viewer = self.start(scenario_file=os.path.join(self.args.scenarios, "demo.scn"),
                                  sim_args=())
         channel = viewer.wait_find(description="Radio channel")
         self.assertEqual(channel.name, "RF Channel: 1")
@@ -172,14 +151,5 @@ class LiveDisplay(unittest.TestCase):
                       timeout=5, what="both indicators out")
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    for option in ("--bin", "--lib", "--scenarios", "--gallery", "--version"):
-        parser.add_argument(option, required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    desk.main()

@@ -7,19 +7,14 @@ viewer killed while it logs.
                                        --version X.Y.Z
 """
 
-import argparse
 import os
 import re
 import signal
-import sys
 import time
-import unittest
 
 import pyatspi
 
 import desk
-
-ARGS = None
 
 # The value counts the packets: it rises by 1 a packet (10 a second).
 COUNTER = """
@@ -28,25 +23,10 @@ module 0x0A0B0C tag=1234 type=float wave=ramp offset=0 amplitude=10000 period=10
 """
 
 
-class Logging(unittest.TestCase):
-    def setUp(self):
-        self.build = desk.Build(ARGS.bin, ARGS.lib, ARGS.scenarios)
-        self.workspace = desk.Workspace(self.build)
-        self.processes = []
-
-    def tearDown(self):
-        for p in reversed(self.processes):
-            p.stop()
-        self.workspace.remove()
-
+class Logging(desk.ViewerTest):
     def start(self, rate):
-        scenario = self.workspace.path("counter.scn")
-        with open(scenario, "w") as f:
-            f.write(COUNTER.format(rate=rate))
-        self.sim = desk.Simulator(self.workspace, scenario, ("--trace-data",))
-        self.processes.append(self.sim)
-        self.viewer = desk.Viewer(self.workspace)
-        self.processes.append(self.viewer)
+        self.start_simulator(self.scenario(COUNTER.format(rate=rate)), ("--trace-data",))
+        self.start_viewer()
         desk.wait_for(lambda: self.viewer.title() == "Lyx Glance - 4D2", timeout=10,
                       what="the module followed")
         return self.sim, self.viewer
@@ -84,7 +64,7 @@ class Logging(unittest.TestCase):
                 if e.get("code") == "1234" and t <= stopped]
         self.assertGreaterEqual(len(rows), 35)
         self.assertLessEqual(abs(len(rows) - len(sent)), 2, (len(rows), len(sent)))
-        viewer.screenshot(os.path.join(ARGS.gallery, "lyxglance-logging.png"))
+        viewer.screenshot(self.gallery("lyxglance-logging.png"))
 
     def test_a_killed_viewer_leaves_whole_rows_of_all_but_the_last_second(self):
         sim, viewer = self.start(rate=5)
@@ -108,14 +88,5 @@ class Logging(unittest.TestCase):
         self.assertTrue(any(int(r.split(b",")[0]) >= 1900 for r in whole))
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    for option in ("--bin", "--lib", "--scenarios", "--gallery", "--version"):
-        parser.add_argument(option, required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    desk.main()

@@ -7,36 +7,18 @@ protocol.
                                       --version X.Y.Z
 """
 
-import argparse
 import os
-import sys
 import time
-import unittest
 
 import pyatspi
 
 import desk
 
-ARGS = None
 
-
-class ViewerWindow(unittest.TestCase):
-    def setUp(self):
-        self.build = desk.Build(ARGS.bin, ARGS.lib, ARGS.scenarios)
-        self.workspace = desk.Workspace(self.build)
-        self.processes = []
-
-    def tearDown(self):
-        for p in reversed(self.processes):
-            p.stop()
-        self.workspace.remove()
-
+class ViewerWindow(desk.ViewerTest):
     def start(self, scenario="demo.scn", viewer_args=()):
-        sim = desk.Simulator(self.workspace, os.path.join(ARGS.scenarios, scenario))
-        self.processes.append(sim)
-        viewer = desk.Viewer(self.workspace, viewer_args)
-        self.processes.append(viewer)
-        return sim, viewer
+        sim = self.start_simulator(os.path.join(self.args.scenarios, scenario))
+        return sim, self.start_viewer(viewer_args)
 
     def test_window_shows_channel_and_versions_and_stores_its_place_on_close(self):
         _, viewer = self.start()
@@ -46,7 +28,7 @@ class ViewerWindow(unittest.TestCase):
         self.assertEqual(channel.description, "Radio channel")
         versions = viewer.wait_find(description="Versions", role=pyatspi.ROLE_LABEL)
         self.assertEqual(versions.name,
-                         f"App: {ARGS.version} | Drv COM: 2.3 | Drv DLL: 2.7")
+                         f"App: {self.args.version} | Drv COM: 2.3 | Drv DLL: 2.7")
 
         # The buttons are push buttons named for what they do, the tooltip as description.
         search = viewer.find(name="Search", role=pyatspi.ROLE_PUSH_BUTTON)
@@ -68,7 +50,7 @@ class ViewerWindow(unittest.TestCase):
 
         # Let a person look at it.
         time.sleep(1.5)
-        shot = viewer.screenshot(os.path.join(ARGS.gallery, "lyxglance-window.png"))
+        shot = viewer.screenshot(self.gallery("lyxglance-window.png"))
         self.assertGreater(os.path.getsize(shot), 1000)
 
         self.assertFalse(os.path.exists(self.workspace.ini_file))
@@ -100,17 +82,5 @@ class ViewerWindow(unittest.TestCase):
         self.assertIn(("settings", "width"), desk.read_ini(self.workspace.ini_file))
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--lib", required=True)
-    parser.add_argument("--scenarios", required=True)
-    parser.add_argument("--gallery", required=True)
-    parser.add_argument("--version", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    desk.main()
