@@ -72,8 +72,9 @@ QString FileModule::ChooseLogFile(QWidget *owner, const QString &defaultName) {
     QString name = !defaultName.isEmpty() ? defaultName
                                           : ReadIniString(state_.iniPath, kFiles, kLogInitFile,
                                                           QStringLiteral("*.csv"));
+    // "All Files" is "*" here: a pattern "*.*" would hide the files without an extension.
     const QString path = ShowSaveDialog(
-        owner, {QStringLiteral("CSV Files (*.csv)"), QStringLiteral("All Files (*.*)")},
+        owner, {QStringLiteral("CSV Files (*.csv)"), QStringLiteral("All Files (*)")},
         QStringLiteral("lxf"), folder, QStringLiteral("Log File"), name, true);
     WriteIniString(state_.iniPath, kFiles, kLogInitFile, name);
     WriteIniString(state_.iniPath, kFiles, kLogInitDir, folder);
