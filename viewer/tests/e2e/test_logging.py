@@ -55,9 +55,13 @@ class Logging(desk.ViewerTest):
         values = [float(r[1]) for r in rows]
         elapsed = [int(r[0]) for r in rows]
         self.assertEqual(elapsed, sorted(elapsed))
-        # One row per packet: the counter steps by one from row to row.
-        steps = [round(b - a, 3) for a, b in zip(values, values[1:])]
-        self.assertTrue(all(abs(s - 1.0) < 0.2 for s in steps), steps)
+        # One row per packet: the counter rises by one a packet, so row i holds the first
+        # row's value + i. A packet the simulator sent late reads a little high; a lost row
+        # would put every later row a whole packet off.
+        residuals = sorted(v - i for i, v in enumerate(values))
+        baseline = residuals[len(residuals) // 2]
+        off = [(i, v) for i, v in enumerate(values) if abs(v - i - baseline) > 0.5]
+        self.assertLessEqual(len(off), 3, off)
         # As many as the simulator sent between pressing Save and pressing Stop log (give or
         # take the packets in flight while the pointer clicked).
         sent = [t for t, e in sim.events_of("data", since=started)
