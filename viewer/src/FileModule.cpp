@@ -1,5 +1,7 @@
 #include "FileModule.h"
 
+#include "ButtonStates.h"
+
 #include "FileDialogModule.h"
 #include "INIFileModule.h"
 #include "LogRows.h"
@@ -63,8 +65,7 @@ void FileModule::stopLogging() {
     show(buttons_.log, true);
     show(buttons_.stopLog, false);
     stop();
-    if (buttons_.view != nullptr && !buttons_.view->buttonEnabled())
-        buttons_.view->setButtonEnabled(true);
+    if (buttons_.view != nullptr) enableButton(buttons_.view, true);
 }
 
 QString FileModule::ChooseLogFile(QWidget *owner, const QString &defaultName) {

@@ -10,6 +10,7 @@
 #include "MessagePump.h"
 #include "PacketSink.h"
 #include "PictureBox.h"
+#include "WindowFrame.h"
 
 #include "lyx/controls/ButtonArt.h"
 #include "lyx/controls/ImageButton.h"
@@ -288,10 +289,7 @@ bool MainFrm::event(QEvent *event) {
     // manager has framed the window, so the client size is set again then.
     if (pendingOuterSize_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
                               event->type() == QEvent::Show)) {
-        const QMargins frame(geometry().left() - frameGeometry().left(),
-                             geometry().top() - frameGeometry().top(),
-                             frameGeometry().right() - geometry().right(),
-                             frameGeometry().bottom() - geometry().bottom());
+        const QMargins frame = windowFrame(*this);
         if (!frame.isNull()) {
             const QSize outer = *pendingOuterSize_;
             pendingOuterSize_.reset();

@@ -157,6 +157,9 @@ class MainFrm : public QWidget {
     void connectControls();
     void btnSearch_Click();
     void ImageButton2_Click();
+    /// The base station's radio channel, 0 when it does not answer.
+    int readChannel();
+    void showChannel(int channel);
     void SLEEPBYTAG_Click();
     void bROADCASTwake_Click();
     void KeepAwakeTimer_Timer();

@@ -1,6 +1,7 @@
 // The main window's module search, pairing, module commands, the stay-awake broadcast and the
 // rule that enables the command buttons.
 
+#include "ButtonStates.h"
 #include "FileModule.h"
 #include "MainFrm.h"
 #include "PictureBox.h"
@@ -20,10 +21,6 @@ using controls::ImageButton;
 using controls::rgbColour;
 
 namespace {
-
-void enableButton(ImageButton *button, bool on) {
-    if (button->buttonEnabled() != on) button->setButtonEnabled(on);
-}
 
 void apply(ImageButton *button, const std::optional<bool> &wanted) {
     if (wanted) enableButton(button, *wanted);
@@ -91,15 +88,23 @@ void MainFrm::ImageButton2_Click() {
     SearchLabel->setVisible(false);
     SearchLabel->setCaption(QStringLiteral("Searching.."));
     QGuiApplication::restoreOverrideCursor();
-    int channel = 0;
-    try {
-        channel = DP->get_BaseStationChannel(1) & 0xFF;
-    } catch (const platform::AutomationError &) {
-        channel = 0;
-    }
-    if (channel != 0) ChannelLabel->setCaption(QStringLiteral("RF Channel: %1").arg(channel));
+    showChannel(readChannel());
     QCoreApplication::processEvents();
     btnSearch_Click();
+}
+
+int MainFrm::readChannel() {
+    if (!DP) return 0;
+    try {
+        return DP->get_BaseStationChannel(1) & 0xFF;
+    } catch (const platform::AutomationError &) {
+        return 0;  // no answer reads as no base station
+    }
+}
+
+void MainFrm::showChannel(int channel) {
+    // A channel of 0 (no answer) leaves the caption as it was.
+    if (channel != 0) ChannelLabel->setCaption(QStringLiteral("RF Channel: %1").arg(channel));
 }
 
 void MainFrm::SLEEPBYTAG_Click() {

@@ -2,6 +2,7 @@
 // places and min/max options, packets per second and the lost-signal indicator.
 
 #include "Accessibility.h"
+#include "ButtonStates.h"
 #include "FileModule.h"
 #include "MainFrm.h"
 
@@ -53,8 +54,8 @@ void MainFrm::DP_PacketArrived(std::uint8_t &, std::int32_t &DataTag, std::strin
     if (Value.size() == kRecordLength) {
         const auto decoded = DecodeDPP(std::string(1, '\x03') + Value.substr(0, 4));
         number = std::get<double>(decoded);
-        if (dIGITSuP->buttonEnabled()) dIGITSuP->setButtonEnabled(false);
-        if (dIGITSdOWN->buttonEnabled()) dIGITSdOWN->setButtonEnabled(false);
+        enableButton(dIGITSuP, false);
+        enableButton(dIGITSdOWN, false);
         scale_.totalDigits = 8;
         eLCD1->setDigits(9);
         recordMode_ = true;
@@ -128,7 +129,7 @@ void MainFrm::selectTag(std::int32_t tag) {
     setWindowTitle(QStringLiteral("Lyx Glance - ") + hex);
     TagLabel->setCaption(hex);
     for (controls::ImageButton *b : {CBLOG, SLEEPBYTAG, CBZERO})
-        if (!b->buttonEnabled()) b->setButtonEnabled(true);
+        enableButton(b, true);
     packetCount_ = 0;
     zeroOffset_ = 0;
     CBZERO->setVisible(true);
@@ -182,7 +183,7 @@ void MainFrm::dIGITSuP_Click() {
         scale_.totalDigits = std::int16_t(scale_.totalDigits + 1);
         scale_.decimalPlaces = 0;  // rescales at the next refresh
         chartScaleForced_ = true;
-        if (!dIGITSdOWN->buttonEnabled()) dIGITSdOWN->setButtonEnabled(true);
+        enableButton(dIGITSdOWN, true);
     } else {
         dIGITSuP->setButtonEnabled(false);
     }
@@ -193,7 +194,7 @@ void MainFrm::dIGITSdOWN_Click() {
         scale_.totalDigits = std::int16_t(scale_.totalDigits - 1);
         scale_.decimalPlaces = 0;
         chartScaleForced_ = true;
-        if (!dIGITSuP->buttonEnabled()) dIGITSuP->setButtonEnabled(true);
+        enableButton(dIGITSuP, true);
     } else {
         dIGITSdOWN->setButtonEnabled(false);
     }

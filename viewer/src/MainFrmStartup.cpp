@@ -107,15 +107,9 @@ MainFrm::LoadResult MainFrm::load() {
     }
 
     // 13. The base station's radio channel.
-    int channel = 0;
-    try {
-        channel = DP->get_BaseStationChannel(1) & 0xFF;
-    } catch (const platform::AutomationError &) {
-        channel = 0;
-    }
-    if (channel != 0) {
-        ChannelLabel->setCaption(QStringLiteral("RF Channel: %1").arg(channel));
-    } else {
+    const int channel = readChannel();
+    showChannel(channel);
+    if (channel == 0) {
         messageBox(QStringLiteral("Could not detect the base station!\r\nThis program only works "
                                   "with a USB base station so ensure that the base station is "
                                   "plugged in and restart the program."),

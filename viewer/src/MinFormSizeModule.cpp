@@ -1,5 +1,7 @@
 #include "MinFormSizeModule.h"
 
+#include "WindowFrame.h"
+
 #include <QEvent>
 #include <QObject>
 #include <QWidget>
@@ -37,10 +39,9 @@ class MinimumSizeHook : public QObject {
 
   private:
     void apply() {
-        const QRect frame = window_->frameGeometry();
-        const QRect client = window_->geometry();
-        const int w = std::max(0, width_ - (frame.width() - client.width()));
-        const int h = std::max(0, height_ - (frame.height() - client.height()));
+        const QMargins frame = windowFrame(*window_);
+        const int w = std::max(0, width_ - frame.left() - frame.right());
+        const int h = std::max(0, height_ - frame.top() - frame.bottom());
         if (window_->minimumSize() != QSize(w, h)) window_->setMinimumSize(w, h);
     }
 

@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cmath>
+#include <random>
 #include <set>
 #include <vector>
 
@@ -254,10 +255,9 @@ TEST(LineChart, RingMatchesAShiftingArray) {
         c.chart.PlotStyle = style;
         std::vector<float> model(61, 0.0F);
         int first = 60;
-        unsigned seed = 12345;
+        std::minstd_rand values(7);  // the same sequence on every run
         for (int n = 1; n <= 3 * 61 + 7; ++n) {
-            seed = seed * 1103515245u + 12345u;
-            const float v = float(int(seed >> 16) % 3000 - 1500) / 100.0F;  // -15 .. 15
+            const float v = float(int(values() % 3000) - 1500) / 100.0F;  // -15 .. 15
             c.add({v});
             model.erase(model.begin());
             model.push_back(40 - (v + 10) / 20 * 40);

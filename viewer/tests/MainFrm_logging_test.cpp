@@ -126,8 +126,8 @@ TEST_F(Logging, APointLocaleLogsCommaSeparatedRowsOfTheFollowedModule) {
     EXPECT_EQ(seen.title, QStringLiteral("Log File"));
     EXPECT_EQ(seen.folder, programFolder()) << "the program's folder the first time";
     EXPECT_EQ(seen.proposedName, QStringLiteral("1A2B ") + longDate(QDate::currentDate()));
-    EXPECT_EQ(seen.filters, (QStringList{QStringLiteral("CSV Files (*.csv)"),
-                                         QStringLiteral("All Files (*)")}));
+    EXPECT_EQ(seen.filters,
+              (QStringList{QStringLiteral("CSV Files (*.csv)"), QStringLiteral("All Files (*)")}));
     EXPECT_EQ(seen.defaultSuffix, QStringLiteral("csv"));
     ASSERT_TRUE(window->program().loggingActive);
     EXPECT_FALSE(shown("CBLOG"));
