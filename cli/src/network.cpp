@@ -1,0 +1,176 @@
+#include "network.hpp"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "arguments.hpp"
+#include "lyx/platform/activation.hpp"
+#include "lyx/platform/events.hpp"
+
+namespace lyx::cli {
+
+using dataprovider::IDataProvider;
+using dataprovider::IDataProviderEvents;
+
+class Network::Sink final : public platform::Implements<IDataProviderEvents> {
+  public:
+    explicit Sink(std::chrono::steady_clock::time_point started) : started_(started) {}
+
+    std::vector<std::pair<int, PacketHandler>> handlers;
+
+    void PacketArrived(std::uint8_t &BaseStation, std::int32_t &DataTag, std::string &Value,
+                       std::uint8_t &Status, std::int16_t &RSSI, std::int16_t &CV, bool &BattLow,
+                       bool &Error) override {
+        if (handlers.empty()) return;
+        Packet p;
+        p.time = std::chrono::system_clock::now();
+        p.sinceStartMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - started_)
+                             .count();
+        p.station = BaseStation;
+        p.tag = DataTag;
+        p.value = Value;
+        p.status = Status;
+        p.rssi = RSSI;
+        p.cv = CV;
+        p.battLow = BattLow;
+        p.error = Error;
+        // A handler may add or remove handlers; walk a copy of the numbers.
+        const auto current = handlers;
+        for (const auto &[id, handler] : current)
+            handler(p);
+    }
+
+  private:
+    std::chrono::steady_clock::time_point started_;
+};
+
+LinkOptions LinkOptions::from(const Arguments &args) {
+    LinkOptions link;
+    if (args.has("--usb") && args.has("--port"))
+        throw UsageError("--usb and --port exclude each other");
+    if (auto port = args.value("--port"))
+        link.port = static_cast<int>(parseInteger(*port, 1, 255, "--port"));
+    if (auto baud = args.value("--baud")) {
+        if (link.port == 0) throw UsageError("--baud needs --port");
+        link.baud = static_cast<std::int32_t>(parseInteger(*baud, 50, 4000000, "--baud"));
+    }
+    return link;
+}
+
+std::string LinkOptions::describe() const {
+    if (port == 0) return "USB";
+    return "serial port COM" + std::to_string(port) + " at " + std::to_string(baud) + " baud";
+}
+
+void addLinkOptions(std::vector<OptionSpec> &options) {
+    options.push_back({"--usb", "", "the USB base stations (the default)"});
+    options.push_back({"--port", "N", "the serial base station on port N (COM<N>)"});
+    options.push_back({"--baud", "RATE", "the serial port's baud rate (115200)"});
+}
+
+platform::Ref<IDataProvider> createComponent() {
+    try {
+        auto dp = platform::createInstance<IDataProvider>(dataprovider::kClassId);
+        if (!dp) throw Failure(2, "the DataProvider component gave no interface");
+        return dp;
+    } catch (const platform::AutomationError &e) {
+        if (e.number() == platform::errors::kClassNotRegistered)
+            throw Failure(2,
+                          "the DataProvider component is not registered; register it with "
+                          "'lyx-regsvr <folder>/libLyxDataProviderCOM.so'");
+        throw Failure(2, "cannot create the DataProvider component: " + e.description());
+    }
+}
+
+Network::Network(const LinkOptions &link)
+    : link_(link), dp_(createComponent()), started_(std::chrono::steady_clock::now()) {
+    sink_ = platform::makeObject<Sink>(started_);
+    auto events = dp_.query<platform::EventSource>();
+    if (!events) throw Failure(2, "the DataProvider component raises no events");
+    cookie_ = events->advise(IDataProviderEvents::iid, *sink_);
+    const std::int16_t opened = dp_->Initialise(static_cast<std::int16_t>(link.port), link.baud);
+    if (opened == 0) return;
+    if (link.port != 0 && opened == -1)
+        throw Failure(2, "serial port COM" + std::to_string(link.port) + " does not take " +
+                             std::to_string(link.baud) + " baud");
+    if (link.port != 0) throw Failure(2, diagnoseSerialPort(link.port));
+    throw Failure(2, "cannot open the USB base stations (result " + std::to_string(opened) + ")");
+}
+
+Network::~Network() {
+    if (sink_) sink_->handlers.clear();
+    if (auto events = dp_.query<platform::EventSource>()) {
+        try {
+            events->unadvise(IDataProviderEvents::iid, cookie_);
+        } catch (const platform::AutomationError &) {
+        }
+    }
+    // Releasing the object closes its link.
+    dp_.reset();
+}
+
+int Network::addPacketHandler(PacketHandler handler) {
+    const int id = nextHandler_++;
+    sink_->handlers.emplace_back(id, std::move(handler));
+    return id;
+}
+
+void Network::removePacketHandler(int id) {
+    auto &list = sink_->handlers;
+    std::erase_if(list, [id](const auto &entry) { return entry.first == id; });
+}
+
+std::int32_t Network::stationId(int station) {
+    return dp_->BaseStationID(static_cast<std::uint8_t>(station));
+}
+
+void Network::requireStation(int station) {
+    if (stationId(station) == 0)
+        throw Failure(2, "no base station " + std::to_string(station) + " answers on " +
+                             link_.describe() + " (RT_NOBASE)");
+}
+
+namespace {
+
+std::string portFolder() {
+    if (const char *dir = std::getenv("LYX_PORT_DIR"); dir != nullptr && *dir != '\0') return dir;
+    const char *config = std::getenv("XDG_CONFIG_HOME");
+    std::string base =
+        config != nullptr && *config != '\0'
+            ? std::string(config)
+            : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") + "/.config";
+    return base + "/lyx/ports";
+}
+
+}  // namespace
+
+std::string diagnoseSerialPort(int port) {
+    const std::string name = "COM" + std::to_string(port);
+    std::string device = portFolder() + "/" + name;
+    struct stat info {};
+    if (::lstat(device.c_str(), &info) != 0) device = "/dev/ttyS" + std::to_string(port - 1);
+    const std::string what = "serial port " + name + " (" + device + ")";
+    if (::stat(device.c_str(), &info) != 0) return what + " does not exist";
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == EACCES || error == EPERM) return what + ": permission denied";
+        if (error == EBUSY) return what + " is in use by another program";
+        return what + " cannot be opened: " + std::strerror(error);
+    }
+    const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    if (locked) return what + " is in use by another program";
+    return what + " cannot be opened";
+}
+
+}  // namespace lyx::cli
