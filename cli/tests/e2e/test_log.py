@@ -1,0 +1,157 @@
+"""lyx log against a real simulated base station: formats, rotation, a crash and a full disk."""
+
+import csv
+import glob
+import io
+import json
+import os
+import re
+import signal
+import time
+
+import clitest
+from clitest import wait_for
+
+# Each module's value counts its packets: +1 a packet at `rate` a second. They are powered up
+# once lyx listens, so that every packet they send is one lyx should log.
+COUNTERS = """
+station 1 usb channel=1 id=0x001234
+module 0x000301 tag=301 type=float wave=ramp offset=0 amplitude={big} period=1000s rate={rate} power=off
+module 0x000302 tag=302 type=float wave=ramp offset=0 amplitude={big} period=1000s rate={rate} power=off
+"""
+MODULES = ("0x000301", "0x000302")
+
+
+def counters(rate):
+    return COUNTERS.format(rate=rate, big=rate * 1000)
+
+
+def csv_rows(paths):
+    """The rows of `paths`, read in the order given."""
+    rows = []
+    for path in paths:
+        with open(path, newline="") as f:
+            text = f.read()
+        reader = csv.reader(io.StringIO(text))
+        header = next(reader)
+        assert header == ["time", "ms", "station", "tag", "value", "status", "rssi", "cv",
+                          "batt_low", "error"], (path, header)
+        rows += [dict(zip(header, r)) for r in reader]
+    return rows
+
+
+class Log(clitest.CliTest):
+    def sent(self, tag):
+        return len([e for _, e in self.sim.events_of("data") if e.get("code") == str(tag)])
+
+    def start_log(self, *args):
+        lyx = self.start_lyx("log", *args)
+        wait_for(lambda: "logging to" in lyx.errors(), timeout=15, what="lyx to listen")
+        for module in MODULES:
+            self.assertTrue(self.sim.command(f"powerup {module}").startswith("ok"))
+        return lyx
+
+    def stop_modules(self):
+        """Powers the modules down, so that every packet sent has arrived before lyx stops."""
+        for module in MODULES:
+            self.assertTrue(self.sim.command(f"powerdown {module}").startswith("ok"))
+        counts = (self.sent(301), self.sent(302))
+        time.sleep(0.5)  # the last packets in flight
+        self.assertEqual(counts, (self.sent(301), self.sent(302)))
+        return counts
+
+    def assertEveryPacketOnce(self, rows, counts):
+        for tag, count in zip((301, 302), counts):
+            values = sorted(round(float(r["value"])) for r in rows if int(r["tag"]) == tag)
+            self.assertGreater(count, 0)
+            # The counting values: each packet's row once, none missing, none twice.
+            self.assertEqual(len(values), count, f"tag {tag}")
+            self.assertEqual(len(set(values)), count, f"tag {tag}: a row twice")
+
+    def test_csv_rotated_by_size_holds_every_packet_once(self):
+        self.start_simulator(counters(50))
+        pattern = self.workspace.path("run-%Y%m%d.csv")
+        lyx = self.start_log(pattern, "--rotate-size", "8k")
+        wait_for(lambda: len(glob.glob(self.workspace.path("run-*.csv"))) >= 3, timeout=30,
+                 what="three files")
+        counts = self.stop_modules()
+        self.assertEqual(lyx.stop(signal.SIGTERM), 0, lyx.errors())
+        files = glob.glob(self.workspace.path("run-*.csv"))
+        today = time.strftime("%Y%m%d")
+        # The name, then the same name with -1, -2, ... in the order they were written.
+        numbered = {}
+        for path in files:
+            name = re.match(rf"^run-{today}(?:-(\d+))?\.csv$", os.path.basename(path))
+            self.assertIsNotNone(name, path)
+            numbered[int(name.group(1) or 0)] = path
+            self.assertLessEqual(os.path.getsize(path), 8192)
+        self.assertEqual(sorted(numbered), list(range(len(files))))
+        rows = csv_rows([numbered[n] for n in sorted(numbered)])
+        self.assertEveryPacketOnce(rows, counts)
+        first = rows[0]
+        self.assertRegex(first["time"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$")
+        self.assertEqual((first["station"], first["status"], first["batt_low"]), ("1", "0", "0"))
+        ms = [int(r["ms"]) for r in rows]
+        self.assertEqual(ms, sorted(ms))  # files in the order written, rows in arrival order
+        self.assertRegex(lyx.errors(), rf"{len(rows)} rows in {len(files)} files")
+
+    def test_json_lines_rotated_every_second_with_strftime_names(self):
+        self.start_simulator(counters(20))
+        lyx = self.start_log(self.workspace.path("run-%H%M%S.jsonl"), "--rotate-every", "1s",
+                             "--tag", "301")
+        wait_for(lambda: len(glob.glob(self.workspace.path("run-*.jsonl"))) >= 3, timeout=20,
+                 what="three files")
+        counts = self.stop_modules()
+        self.assertEqual(lyx.stop(signal.SIGINT), 0, lyx.errors())
+        packets = []
+        for path in sorted(glob.glob(self.workspace.path("run-*.jsonl"))):
+            name = re.match(r"run-(\d{6})\.jsonl$", os.path.basename(path))
+            self.assertIsNotNone(name, path)
+            with open(path) as f:
+                rows = [json.loads(line) for line in f]
+            for row in rows:
+                # A row sits in the file of the second it arrived in.
+                self.assertEqual(row["time"][11:19].replace(":", ""), name.group(1))
+            packets += rows
+        self.assertEqual({p["tag"] for p in packets}, {301})  # the filter
+        values = sorted(round(p["value"]) for p in packets)
+        self.assertEqual(len(values), counts[0])
+        self.assertEqual(len(set(values)), counts[0])
+
+    def test_sigkill_loses_at_most_the_last_second_and_leaves_whole_rows(self):
+        sim = self.start_simulator(counters(100))
+        path = self.workspace.path("crash.csv")
+        lyx = self.start_log(path)
+        wait_for(lambda: os.path.exists(path) and os.path.getsize(path) > 20000, timeout=20,
+                 what="rows in the file")
+        killed_at = time.monotonic()
+        lyx.process.kill()
+        lyx.process.wait()
+        with open(path, newline="") as f:
+            text = f.read()
+        self.assertTrue(text.endswith("\n"))
+        rows = csv_rows([path])
+        self.assertTrue(all(len(r) == 10 and None not in r.values() for r in rows))
+        # Every packet sent more than a second before the kill is in the file.
+        for tag in (301, 302):
+            sent_before = len([e for t, e in sim.events_of("data")
+                               if e.get("code") == str(tag) and t < killed_at - 1.0])
+            logged = {round(float(r["value"])) for r in rows if int(r["tag"]) == tag}
+            self.assertGreaterEqual(len(logged), sent_before, f"tag {tag}")
+
+    def test_a_full_disk_or_an_unwritable_file_ends_with_status_1(self):
+        self.start_simulator(counters(20))
+        done = self.lyx("log", "/dev/full")
+        self.assertExit(done, 1, "cannot write /dev/full: No space left on device")
+        lyx = self.start_log("/dev/full", "--format", "jsonl")
+        self.assertEqual(lyx.process.wait(timeout=15), 1)
+        self.assertRegex(lyx.errors(), r"No space left on device; 0 rows were written, [1-9]\d* "
+                                       r"were not")
+        missing = self.workspace.path("no-such-folder", "run.csv")
+        self.assertExit(self.lyx("log", missing), 1, f"cannot open {missing}")
+        self.assertExit(self.lyx("log", missing, "--rotate-size", "lots"), 2,
+                        "--rotate-size: expected a size")
+
+
+if __name__ == "__main__":
+    clitest.main()
