@@ -173,6 +173,7 @@ bool dispatchFor(milliseconds duration, int stopFd) {
 }
 
 Outcome sleepTag(Network &net, int tag) {
+    net.requireAnyStation();
     PacketCounter counter(net, tag);
     net.dp().SleepByDataTag(tag);
     dispatchFor(kCommandWindow);
@@ -180,6 +181,7 @@ Outcome sleepTag(Network &net, int tag) {
 }
 
 Outcome sleepAll(Network &net) {
+    net.requireAnyStation();
     PacketCounter counter(net, -1);
     net.dp().SleepBroadcastByDataTag();
     dispatchFor(kCommandWindow);
@@ -187,6 +189,7 @@ Outcome sleepAll(Network &net) {
 }
 
 Outcome pauseTag(Network &net, int tag) {
+    net.requireAnyStation();
     // The component's pause window answers every module heard; a pause for one
     // tag answers that tag's packets only, with the same command.
     PacketCounter counter(net, tag);
@@ -201,6 +204,7 @@ Outcome pauseTag(Network &net, int tag) {
 }
 
 Outcome pauseAll(Network &net) {
+    net.requireAnyStation();
     PacketCounter counter(net, -1);
     net.dp().PauseByDataTag(1);
     dispatchFor(kCommandWindow);
@@ -231,6 +235,7 @@ Outcome wake(Network &net, int n, std::optional<std::int32_t> id) {
 }
 
 Outcome stayAwake(Network &net, std::optional<milliseconds> duration, int stopFd) {
+    net.requireAnyStation();
     PacketCounter counter(net, -1);
     const auto end = duration ? Clock::now() + *duration : Clock::time_point::max();
     for (;;) {

@@ -139,6 +139,18 @@ void Network::requireStation(int station) {
                              link_.describe() + " (RT_NOBASE)");
 }
 
+int Network::firstStation() {
+    const int last = link_.port == 0 ? 3 : 1;
+    for (int station = 1; station <= last; ++station)
+        if (stationId(station) != 0) return station;
+    return 0;
+}
+
+void Network::requireAnyStation() {
+    if (firstStation() == 0)
+        throw Failure(2, "no base station answers on " + link_.describe() + " (RT_NOBASE)");
+}
+
 namespace {
 
 std::string portFolder() {

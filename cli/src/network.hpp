@@ -70,6 +70,11 @@ class Network {
     std::int32_t stationId(int station);
     // Raises Failure(2) "no base station N answers on LINK" unless it answers.
     void requireStation(int station);
+    // The first base station that answers (1 to 3 on USB, 1 on a serial
+    // port), or 0 when none does.
+    int firstStation();
+    // Raises Failure(2) unless some base station answers.
+    void requireAnyStation();
 
     std::chrono::steady_clock::time_point started() const { return started_; }
 

@@ -97,7 +97,6 @@ int stayAwakeCommand(const Arguments &args) {
     const LinkOptions link = LinkOptions::from(args);
     StopSignals signals;
     Network net(link);
-    net.requireStation(1);
     if (!duration) std::fprintf(stderr, "lyx: keeping every module awake (Ctrl-C ends)\n");
     return report(stayAwake(net, duration, signals.fd()));
 }

@@ -36,9 +36,7 @@ bool accepts(const std::vector<int> &tags, int tag) {
 // The streaming subcommands wait for packets whether or not a base station is
 // there yet (one may be plugged in later); they only say so.
 void warnIfNoStation(Network &net) {
-    const int last = net.link().port == 0 ? 3 : 1;
-    for (int station = 1; station <= last; ++station)
-        if (net.stationId(station) != 0) return;
+    if (net.firstStation() != 0) return;
     std::fprintf(stderr, "lyx: no base station answers on %s yet; waiting for packets\n",
                  net.link().describe().c_str());
 }

@@ -133,7 +133,7 @@ EVENT_FIELD = re.compile(r'(\w[\w-]*)=("[^"]*"|\S+)')
 
 def parse_event(line):
     parts = line.split(" ", 2)
-    event = {"kind": parts[1] if len(parts) > 1 else ""}
+    event = {"kind": parts[1] if len(parts) > 1 else "", "line": line}
     if len(parts) > 2:
         for key, value in EVENT_FIELD.findall(parts[2]):
             event[key] = value.strip('"')
