@@ -1,7 +1,12 @@
 """lyx monitor and lyx table against a real simulated base station."""
 
+import os
+import pty
 import re
+import select
 import signal
+import subprocess
+import time
 
 import clitest
 from clitest import json_lines, wait_for
@@ -119,6 +124,41 @@ class Table(clitest.CliTest):
         self.assertTrue(3.0 <= rate <= 7.0, rate)
         self.assertEqual(lyx.stop(signal.SIGTERM), 0)
         self.assertNotIn("\x1b[", lyx.output())  # plain text on a pipe
+
+    def test_on_a_terminal_it_redraws_in_place_at_most_four_times_a_second(self):
+        self.start_simulator(THREE)
+        master, slave = pty.openpty()
+        process = subprocess.Popen([self.lyx_path, "table"], env=self.workspace.env,
+                                   stdin=slave, stdout=slave, stderr=subprocess.DEVNULL)
+        os.close(slave)
+        output = b""
+        try:
+            deadline = time.monotonic() + 15
+            while b"203" not in output:  # the third module's row
+                self.assertLess(time.monotonic(), deadline, "no table on the terminal")
+                output += self.read_pty(master)
+            start_frames, start = output.count(b"\x1b[H"), time.monotonic()
+            while time.monotonic() - start < 3.0:
+                output += self.read_pty(master)
+            frames = output.count(b"\x1b[H") - start_frames
+            process.send_signal(signal.SIGINT)
+            self.assertEqual(process.wait(timeout=10), 0)
+            output += self.read_pty(master)
+        finally:
+            clitest.end_process(process)
+            os.close(master)
+        self.assertTrue(output.startswith(b"\x1b[?1049h"))  # its own screen
+        self.assertTrue(9 <= frames <= 13, frames)  # 4 a second, give or take a frame
+        self.assertIn(b"\x1b[?1049l", output)  # the screen given back at the end
+        self.assertIn(b"lyx table: USB, 3 modules", output)
+
+    @staticmethod
+    def read_pty(fd):
+        ready, _, _ = select.select([fd], [], [], 0.1)
+        try:
+            return os.read(fd, 65536) if ready else b""
+        except OSError:  # the other end closed
+            return b""
 
 
 if __name__ == "__main__":
