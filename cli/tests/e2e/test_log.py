@@ -118,6 +118,19 @@ class Log(clitest.CliTest):
         self.assertEqual(len(values), counts[0])
         self.assertEqual(len(set(values)), counts[0])
 
+    def test_a_base_station_plugged_in_again_is_logged_again(self):
+        self.start_simulator(counters(20))
+        path = self.workspace.path("replug.csv")
+        lyx = self.start_log(path)
+        wait_for(lambda: len(csv_rows([path])) >= 20, timeout=15, what="rows")
+        self.assertTrue(self.sim.command("unplug 1").startswith("ok"))
+        time.sleep(1.0)
+        before = len(csv_rows([path]))
+        self.assertTrue(self.sim.command("plug 1").startswith("ok"))
+        wait_for(lambda: len(csv_rows([path])) >= before + 20, timeout=15,
+                 what="rows after the base station came back")
+        self.assertEqual(lyx.stop(), 0, lyx.errors())
+
     def test_sigkill_loses_at_most_the_last_second_and_leaves_whole_rows(self):
         sim = self.start_simulator(counters(100))
         path = self.workspace.path("crash.csv")
