@@ -41,9 +41,7 @@ def main():
     workspace = Workspace(Build(args.bin, args.lib, ""))
     sim = lyx = None
     try:
-        path = workspace.path("scenario.scn")
-        with open(path, "w") as f:
-            f.write(SCENARIO.format(rate=args.rate))
+        path = workspace.write("scenario.scn", SCENARIO.format(rate=args.rate))
         sim = Simulator(workspace, path, ("--quiet",))
         out = workspace.path("bench-%H%M%S.csv")
         err = open(workspace.path("lyx.err"), "w")

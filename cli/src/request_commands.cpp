@@ -61,22 +61,23 @@ class StopSignals {
     int fd_ = -1;
 };
 
-int sleepCommand(const Arguments &args) {
-    const bool all = args.has("--all");
-    args.expectPositional(all ? 0 : 1, all ? 0 : 1, "TAG (or --all)");
+// sleep and pause: TAG or --all, answered packet by packet for the window.
+int windowCommand(const Arguments &args, Outcome (*one)(Network &, int),
+                  Outcome (*all)(Network &)) {
+    const bool every = args.has("--all");
+    args.expectPositional(every ? 0 : 1, every ? 0 : 1, "TAG (or --all)");
     const LinkOptions link = LinkOptions::from(args);
-    const int tag = all ? 0 : tagArgument(args.positional()[0]);
+    const int tag = every ? 0 : tagArgument(args.positional()[0]);
     Network net(link);
-    return report(all ? sleepAll(net) : sleepTag(net, tag));
+    return report(every ? all(net) : one(net, tag));
+}
+
+int sleepCommand(const Arguments &args) {
+    return windowCommand(args, sleepTag, sleepAll);
 }
 
 int pauseCommand(const Arguments &args) {
-    const bool all = args.has("--all");
-    args.expectPositional(all ? 0 : 1, all ? 0 : 1, "TAG (or --all)");
-    const LinkOptions link = LinkOptions::from(args);
-    const int tag = all ? 0 : tagArgument(args.positional()[0]);
-    Network net(link);
-    return report(all ? pauseAll(net) : pauseTag(net, tag));
+    return windowCommand(args, pauseTag, pauseAll);
 }
 
 int wakeCommand(const Arguments &args) {

@@ -60,6 +60,13 @@ class Workspace:
     def path(self, *parts):
         return os.path.join(self.root, *parts)
 
+    def write(self, name, text):
+        """A file `name` with `text` in the workspace; its path."""
+        path = self.path(name)
+        with open(path, "w") as f:
+            f.write(text)
+        return path
+
     def remove(self):
         shutil.rmtree(self.root, ignore_errors=True)
 

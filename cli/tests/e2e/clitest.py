@@ -76,14 +76,8 @@ class CliTest(unittest.TestCase):
             self.sim.stop()
         self.workspace.remove()
 
-    def scenario(self, text, name="test.scn"):
-        path = self.workspace.path(name)
-        with open(path, "w") as f:
-            f.write(text)
-        return path
-
     def start_simulator(self, text, args=("--trace-data",)):
-        self.sim = Simulator(self.workspace, self.scenario(text), args)
+        self.sim = Simulator(self.workspace, self.workspace.write("test.scn", text), args)
         return self.sim
 
     def lyx(self, *args, timeout=30):

@@ -6,7 +6,6 @@ import signal
 import time
 
 import clitest
-from clitest import wait_for
 
 NETWORK = """
 station 1 usb channel=1 id=0x001234

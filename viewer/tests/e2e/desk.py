@@ -300,10 +300,7 @@ class ViewerTest(unittest.TestCase):
 
     def scenario(self, text, name="test.scn"):
         """A scenario file with `text` in the workspace."""
-        path = self.workspace.path(name)
-        with open(path, "w") as f:
-            f.write(text)
-        return path
+        return self.workspace.write(name, text)
 
     def start_simulator(self, scenario, sim_args=()):
         self.sim = Simulator(self.workspace, scenario, sim_args)
