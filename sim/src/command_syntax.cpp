@@ -245,7 +245,7 @@ Outcome applyModuleOption(ModuleConfig &m, std::string_view key, std::string_vie
         m.rate = d;
     } else if (key == "wave" || key == "waveform") {
         auto shape = parseShape(value);
-        if (!shape) return bad(key, value, "constant, ramp, sine, noise or steps");
+        if (!shape) return bad(key, value, "constant, ramp, sine, noise, steps or count");
         m.wave.shape = *shape;
     } else if (key == "offset") {
         if (!parseNumber(value, d)) return bad(key, value, "a number");

@@ -18,12 +18,13 @@ std::uint64_t mix(std::uint64_t x) {
     return x ^ (x >> 31);
 }
 
-constexpr std::array<std::pair<Waveform::Shape, const char *>, 5> kShapes{{
+constexpr std::array<std::pair<Waveform::Shape, const char *>, 6> kShapes{{
     {Waveform::Shape::Constant, "constant"},
     {Waveform::Shape::Ramp, "ramp"},
     {Waveform::Shape::Sine, "sine"},
     {Waveform::Shape::Noise, "noise"},
     {Waveform::Shape::Steps, "steps"},
+    {Waveform::Shape::Count, "count"},
 }};
 
 }  // namespace
@@ -32,6 +33,7 @@ double sample(const Waveform &wave, double seconds) {
     const double period = wave.period > 0 ? wave.period : 1.0;
     switch (wave.shape) {
         case Waveform::Shape::Constant:
+        case Waveform::Shape::Count:
             return wave.offset;
         case Waveform::Shape::Ramp: {
             double phase = seconds / period - std::floor(seconds / period);

@@ -384,7 +384,11 @@ void World::transmitData(ModuleState &m, TimePoint now) {
     switch (c.layout) {
         case Layout::Value:
             packet.type = c.type;
-            packet.value = packets::valueBytes(c, sample(c.wave, seconds));
+            // A count tells every packet from every other, whatever the timing.
+            packet.value =
+                packets::valueBytes(c, c.wave.shape == Waveform::Shape::Count
+                                           ? c.wave.offset + static_cast<double>(m.packetsSent)
+                                           : sample(c.wave, seconds));
             break;
         case Layout::Record:
             packet.type = DataType::Binary;

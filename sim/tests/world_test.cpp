@@ -143,6 +143,20 @@ TEST_F(WorldTest, RecordStartsWithTheReadingAndCountsItsSequence) {
     }
 }
 
+TEST_F(WorldTest, CountingModuleCarriesItsPacketNumberFromTheOffset) {
+    station();
+    ModuleConfig m = moduleConfig(5, 5, 1, 10);
+    m.type = DataType::UInt16;
+    m.wave.shape = Waveform::Shape::Count;
+    m.wave.offset = 100;
+    ASSERT_TRUE(world.addModule(m));
+    clock.advance(350ms);
+    auto sent = frames();
+    ASSERT_EQ(sent.size(), 4u);
+    for (std::size_t i = 0; i < sent.size(); ++i)
+        EXPECT_EQ((sent[i][8] << 8) | sent[i][9], 100 + static_cast<int>(i));
+}
+
 TEST_F(WorldTest, ModuleOnAnotherChannelIsNotHeardAndItsRequestsGetNoAnswer) {
     station(1, 5);
     module(100, 7, 6);

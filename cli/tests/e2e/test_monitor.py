@@ -119,7 +119,7 @@ class Table(clitest.CliTest):
                                    if 202 in s and s[202][-1] == "stale"],
                           timeout=10, what="the powered-down module's row to turn stale")[-1]
         self.assertEqual((latest[201][-1], latest[203][-1]), ("live", "live"))
-        self.assertGreater(float(latest[202][3].rstrip("s")), 3.0)
+        self.assertGreaterEqual(float(latest[202][3].rstrip("s")), 3.0)  # shown to 0.1 s
         rate = float(latest[201][4])
         self.assertTrue(3.0 <= rate <= 7.0, rate)
         self.assertEqual(lyx.stop(signal.SIGTERM), 0)

@@ -17,6 +17,7 @@ struct Waveform {
         Sine,      // offset + amplitude * sin(2 pi t / period)
         Noise,     // offset + amplitude * u, u uniform in [-1, 1], repeatable for a random key
         Steps,     // steps[k], each held for one period, repeating; offset when empty
+        Count,     // offset + the number of packets the module sent before this one
     };
 
     Shape shape = Shape::Constant;
@@ -28,7 +29,8 @@ struct Waveform {
 };
 
 // The value at `seconds` after power-up. Pure: the same arguments give the same
-// value (noise included).
+// value (noise included). A count is not a function of time: this gives its
+// offset, and the module adds its packet count.
 double sample(const Waveform &wave, double seconds);
 
 std::string shapeName(Waveform::Shape shape);
