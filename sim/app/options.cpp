@@ -160,7 +160,8 @@ blanks in "quotes"; times as 500ms, 2s, 1.5min or seconds; IDs decimal or 0x):
       to 255, record (117 bytes, in frames of 129 bytes: longer than a PC-side
       receiver accepts) or store-forward (42 bytes). wave: constant
       (offset), ramp (offset up to offset+amplitude each period), sine, noise
-      (offset +- amplitude), steps (each value for one period). value= sets a
+      (offset +- amplitude), steps (each value for one period), count (offset
+      + the packets sent before: numbers every packet). value= sets a
       constant reading, or the text / hex bytes of other types. rssi is the
       signal in dBm as the driver reports it (default -60), quality the
       link-quality byte (receivers read 0 to 127 from its low seven bits).
