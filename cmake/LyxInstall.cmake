@@ -9,8 +9,12 @@
 #   <includedir>              public headers
 #   <datadir>/lyx             scenarios, the system class registry
 #   <mandir>/man<n>           manual pages, compressed
+#   lib/python3/dist-packages Python modules                  LYX_PYTHON_DIR
+#   lib/systemd/system        systemd units                   LYX_SYSTEMD_UNIT_DIR
+#   lib/udev/rules.d          the udev rule                   LYX_UDEV_RULES_DIR (driver/)
 #
-# With the prefix /usr on Debian, <libdir> is lib/<multiarch triplet>.
+# With the prefix /usr on Debian, <libdir> is lib/<multiarch triplet>. Python, systemd and
+# udev read the last three under /usr only; for another prefix, point them elsewhere.
 #
 #   lyx_install_program(<target>)                      a program into <bindir>
 #   lyx_install_library(<target>)                      a shared library into <libdir>/lyx
@@ -25,10 +29,18 @@
 set(LYX_INSTALL_BINDIR ${CMAKE_INSTALL_BINDIR})
 set(LYX_INSTALL_LIBDIR ${CMAKE_INSTALL_LIBDIR}/lyx)
 set(LYX_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/lyx)
+set(LYX_PYTHON_DIR "lib/python3/dist-packages" CACHE STRING
+    "Where to install Python modules (relative: under the prefix)")
+set(LYX_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
+    "Where to install systemd units (relative: under the prefix)")
 
-# $ORIGIN/<path from `folder` to the private library folder>, both relative to the prefix.
+# $ORIGIN/<path from `folder` (under the prefix, or absolute) to the private library folder>.
 function(lyx_runpath_from folder out)
-    file(RELATIVE_PATH rel /${folder} /${LYX_INSTALL_LIBDIR})
+    set(from ${folder})
+    if(NOT IS_ABSOLUTE "${from}")
+        set(from ${CMAKE_INSTALL_PREFIX}/${folder})
+    endif()
+    file(RELATIVE_PATH rel ${from} ${CMAKE_INSTALL_PREFIX}/${LYX_INSTALL_LIBDIR})
     if(rel STREQUAL "")
         set(${out} "$ORIGIN" PARENT_SCOPE)
     else()
