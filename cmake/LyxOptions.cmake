@@ -27,8 +27,7 @@ if(LYX_SANITIZE)
     endif()
 endif()
 
-# Installed binaries find the project's libraries beside them.
-set(CMAKE_INSTALL_RPATH "$ORIGIN/../lib;$ORIGIN")
+# Installed binaries find the project's libraries through their RUNPATH (LyxInstall.cmake).
 set(CMAKE_BUILD_RPATH_USE_ORIGIN OFF)
 
 # Every library lands in one folder of the build tree, so that run-time loading

@@ -13,6 +13,8 @@ packages=(
     # readers do, pointer events, screenshots
     xvfb xauth dbus dbus-x11 at-spi2-core python3 python3-pyatspi python3-xlib xdotool
     imagemagick
+    # the Debian package: building (dpkg-shlibdeps), checking, its metainfo
+    dpkg-dev fakeroot file lintian appstream
 )
 
 missing=()

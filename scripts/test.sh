@@ -4,7 +4,9 @@
 #   build/asan  address + undefined-behaviour sanitizers: every test but the end-to-end ones
 #               (the real programs in a desktop session; they run in build/ci)
 #   build/tsan  thread sanitizer: the tests labelled "threads"
-# Ends with one summary line over all three.
+# then the Debian package test (scripts/test-package.sh: build/package, a Release build; as
+# root only, since it installs the package and adds a user), counted as one test.
+# Ends with one summary line over all four.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -53,8 +55,21 @@ run_config asan "" e2e -DCMAKE_BUILD_TYPE=Debug -DLYX_WERROR=ON "-DLYX_SANITIZE=
 run_config tsan threads "" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLYX_WERROR=ON -DLYX_SANITIZE=thread \
     -DLYX_BUILD_BENCHMARKS=OFF -DLYX_BUILD_GUI=OFF
 
+echo "=== package ==="
+package_note=""
+if [ "$(id -u)" -eq 0 ]; then
+    total=$((total + 1))
+    if ! bash scripts/test-package.sh 2>&1 | tee build/package-test.log; then
+        failures+=("package: test failed (build/package-test.log)"); failed=$((failed + 1))
+    fi
+else
+    package_note="package test skipped: it needs root (it installs the package and adds a user)"
+    echo "$package_note"
+fi
+
 echo
-echo "=== summary over ci, asan and tsan ==="
+echo "=== summary over ci, asan, tsan and the package ==="
+[ -n "$package_note" ] && echo "$package_note"
 for f in "${failures[@]}"; do echo "FAILED $f"; done
 passed=$((total - failed))
 pct=0

@@ -13,7 +13,7 @@
 
 #include "LyxPlatform.h"
 #include "data_provider.hpp"
-#include "link/frame.hpp"
+#include "lyx/link/frame.hpp"
 #include "lyx/sim/vhid_device.hpp"
 
 using namespace lyx::dataprovider;

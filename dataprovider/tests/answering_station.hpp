@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/frame.hpp"
+#include "lyx/link/frame.hpp"
 #include "lyx/sim/pty_port.hpp"
 
 namespace lyx::dataprovider::testing {

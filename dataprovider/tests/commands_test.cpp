@@ -8,7 +8,7 @@
 #include <chrono>
 
 #include "data_provider.hpp"
-#include "link/frame.hpp"
+#include "lyx/link/frame.hpp"
 #include "lyx/platform/messages.hpp"
 #include "scripted_station.hpp"
 #include "test_support.hpp"

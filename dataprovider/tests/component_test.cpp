@@ -8,8 +8,8 @@
 #include <set>
 
 #include "answering_station.hpp"
-#include "link/frame.hpp"
 #include "lyx/dataprovider/data_provider.hpp"
+#include "lyx/link/frame.hpp"
 #include "lyx/platform/activation.hpp"
 #include "lyx/platform/class_registry.hpp"
 #include "lyx/platform/events.hpp"

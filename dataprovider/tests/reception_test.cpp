@@ -11,7 +11,7 @@
 #include "LyxPlatform.h"
 #include "data_provider.hpp"
 #include "encode_decode.hpp"
-#include "link/frame.hpp"
+#include "lyx/link/frame.hpp"
 #include "lyx/platform/messages.hpp"
 #include "lyx/sim/pty_port.hpp"
 #include "recording_sink.hpp"

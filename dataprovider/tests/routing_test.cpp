@@ -14,7 +14,7 @@
 #include "LyxDrv.h"
 #include "callback_module.hpp"
 #include "data_provider.hpp"
-#include "link/frame.hpp"
+#include "lyx/link/frame.hpp"
 #include "lyx/platform/messages.hpp"
 #include "lyx/sim/pty_port.hpp"
 #include "lyx/sim/vhid_device.hpp"

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "link/frame.hpp"
-#include "link/synchroniser.hpp"
+#include "lyx/link/frame.hpp"
+#include "lyx/link/synchroniser.hpp"
 #include "receive/ring.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {

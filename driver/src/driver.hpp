@@ -22,7 +22,7 @@
 
 #include "LyxDrv.h"
 #include "LyxPlatform.h"
-#include "link/frame.hpp"
+#include "lyx/link/frame.hpp"
 #include "lyx/platform/messages.hpp"
 #include "ports/transport.hpp"
 #include "receive/ring.hpp"

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "LyxDrv.h"
-#include "link/frame.hpp"
+#include "lyx/link/frame.hpp"
 #include "lyx/platform/messages.hpp"
 #include "lyx/sim/pty_port.hpp"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "link/frame.hpp"
+#include "lyx/link/frame.hpp"
 #include "lyx/sim/pty_port.hpp"
 
 namespace fs = std::filesystem;

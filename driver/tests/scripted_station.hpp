@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/frame.hpp"
+#include "lyx/link/frame.hpp"
 #include "lyx/sim/pty_port.hpp"
 #include "lyx/sim/vhid_device.hpp"
 

@@ -85,7 +85,7 @@ void *createInstance(const Guid &classId, const Guid &iid) {
     if (!entry) {
         throw AutomationError(errors::kClassNotRegistered,
                               "Class not registered: " + toString(classId) + " has no entry in " +
-                                  classRegistryPath());
+                                  describeClassRegistrySearch());
     }
     Ref<ClassFactory> factory = servers().factory(entry->library, classId);
     void *object = factory->createInstance(iid);
@@ -100,9 +100,9 @@ void *createInstance(const Guid &classId, const Guid &iid) {
 Guid classIdFromProgId(std::string_view progId) {
     auto entry = findClassByProgId(progId);
     if (!entry) {
-        throw AutomationError(
-            errors::kInvalidClassString,
-            "Invalid class string: no class is registered as \"" + std::string(progId) + "\"");
+        throw AutomationError(errors::kInvalidClassString,
+                              "Invalid class string: no class is registered as \"" +
+                                  std::string(progId) + "\" in " + describeClassRegistrySearch());
     }
     return entry->classId;
 }

@@ -1,12 +1,15 @@
-// The class registry on a private profile file.
+// The class registry on private profile files: the user's, then the system's.
 
 #include "lyx/platform/class_registry.hpp"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "lyx/platform/automation_error.hpp"
 #include "lyx/platform/profile.hpp"
@@ -55,6 +58,39 @@ std::optional<ClassEntry> readEntry(const Guid &classId, const std::string &file
     return entry;
 }
 
+// Why `file` cannot be read; empty when it can be, or does not exist.
+std::string unreadableReason(const std::string &file) {
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? "" : std::strerror(errno);
+    char byte = 0;
+    std::string reason = ::read(fd, &byte, 1) < 0 ? std::strerror(errno) : "";
+    ::close(fd);
+    return reason;
+}
+
+// The readable registry files in search order.
+std::vector<std::string> readableRegistries() {
+    std::vector<std::string> files;
+    for (auto &file : classRegistrySearchPath()) {
+        if (unreadableReason(file).empty()) files.push_back(std::move(file));
+    }
+    return files;
+}
+
+std::vector<std::string> systemDataFolders() {
+    std::string dirs = environment("XDG_DATA_DIRS");
+    if (dirs.empty()) dirs = "/usr/local/share:/usr/share";
+    std::vector<std::string> folders;
+    std::string_view rest = dirs;
+    while (!rest.empty()) {
+        auto colon = rest.find(':');
+        std::string_view folder = rest.substr(0, colon);
+        rest = colon == std::string_view::npos ? std::string_view{} : rest.substr(colon + 1);
+        if (!folder.empty() && folder.front() == '/') folders.emplace_back(folder);
+    }
+    return folders;
+}
+
 [[noreturn]] void cannotWrite(const std::string &file) {
     throw AutomationError(errors::kSelfRegClass, "Cannot write the class registry " + file);
 }
@@ -67,6 +103,32 @@ std::string classRegistryPath() {
     std::string data = environment("XDG_DATA_HOME");
     if (data.empty()) data = homeFolder() + "/.local/share";
     return data + "/lyx/classes.ini";
+}
+
+std::string systemClassRegistryPath() {
+    auto folders = systemDataFolders();
+    return (folders.empty() ? std::string("/usr/local/share") : folders.front()) +
+           "/lyx/classes.ini";
+}
+
+std::vector<std::string> classRegistrySearchPath() {
+    std::vector<std::string> files{classRegistryPath()};
+    if (!environment("LYX_REGISTRY").empty()) return files;
+    for (const auto &folder : systemDataFolders())
+        files.push_back(folder + "/lyx/classes.ini");
+    return files;
+}
+
+std::string describeClassRegistrySearch() {
+    auto files = classRegistrySearchPath();
+    std::string text;
+    for (const auto &file : files)
+        text += (text.empty() ? "" : ", ") + file;
+    for (const auto &file : files) {
+        if (auto reason = unreadableReason(file); !reason.empty())
+            text += "; " + file + " cannot be read: " + reason;
+    }
+    return text;
 }
 
 void registerClass(const ClassEntry &entry) {
@@ -98,16 +160,20 @@ bool unregisterClass(const Guid &classId) {
 }
 
 std::optional<ClassEntry> findClass(const Guid &classId) {
-    return readEntry(classId, classRegistryPath());
+    for (const auto &file : readableRegistries()) {
+        if (auto entry = readEntry(classId, file)) return entry;
+    }
+    return std::nullopt;
 }
 
 std::optional<ClassEntry> findClassByProgId(std::string_view progId) {
-    const std::string file = classRegistryPath();
-    for (const auto &name : getPrivateProfileSectionNames(file)) {
-        auto id = parseGuid(name);
-        if (!id) continue;
-        auto entry = readEntry(*id, file);
-        if (entry && equalsNoCase(entry->progId, progId)) return entry;
+    for (const auto &file : readableRegistries()) {
+        for (const auto &name : getPrivateProfileSectionNames(file)) {
+            auto id = parseGuid(name);
+            if (!id) continue;
+            auto entry = readEntry(*id, file);
+            if (entry && equalsNoCase(entry->progId, progId)) return entry;
+        }
     }
     return std::nullopt;
 }

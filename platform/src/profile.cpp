@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
-#include <fstream>
 
 namespace lyx::platform {
 namespace {
@@ -31,15 +31,39 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::vector<std::string> readLines(const std::string &file) {
+// The file's lines without their line ends; none when it does not exist, nullopt
+// when it exists but cannot be read.
+std::optional<std::vector<std::string>> readLines(const std::string &file) {
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return std::vector<std::string>{};
+        return std::nullopt;
+    }
+    std::string text;
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (n < 0) return std::nullopt;
     std::vector<std::string> lines;
-    std::ifstream in(file, std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
         if (!line.empty() && line.back() == '\r') line.pop_back();
         lines.push_back(std::move(line));
+        start = end + 1;
     }
     return lines;
+}
+
+// What a reader sees: an unreadable file reads as an empty one.
+std::vector<std::string> linesOf(const std::string &file) {
+    return readLines(file).value_or(std::vector<std::string>{});
 }
 
 // The section name of a "[name]" line.
@@ -116,7 +140,7 @@ bool validName(std::string_view name) {
 
 std::string getPrivateProfileString(std::string_view section, std::string_view key,
                                     std::string_view defaultValue, const std::string &file) {
-    auto lines = readLines(file);
+    auto lines = linesOf(file);
     auto range = findSection(lines, section);
     if (range) {
         for (std::size_t i = range->first + 1; i < range->second; ++i) {
@@ -137,7 +161,10 @@ bool writePrivateProfileString(std::string_view section, std::optional<std::stri
     if (!validName(section) || (key && !validName(*key))) return false;
     if (value && value->find_first_of("\r\n") != std::string_view::npos) return false;
 
-    auto lines = readLines(file);
+    // A file that exists but cannot be read is not replaced: its other entries would be lost.
+    auto read = readLines(file);
+    if (!read) return false;
+    auto &lines = *read;
     auto range = findSection(lines, section);
     if (!key) {
         if (!range) return true;
@@ -175,7 +202,7 @@ bool writePrivateProfileString(std::string_view section, std::optional<std::stri
 
 std::vector<std::string> getPrivateProfileSectionNames(const std::string &file) {
     std::vector<std::string> names;
-    for (const auto &line : readLines(file)) {
+    for (const auto &line : linesOf(file)) {
         if (auto name = sectionOf(line)) names.emplace_back(*name);
     }
     return names;

@@ -99,7 +99,7 @@ TEST_F(Activation, UnregisteredClassAndUnknownProgIdAreClearErrors) {
     e = errorOf([] { createObject<ICounter>("LyxTest.Nothing"); });
     EXPECT_EQ(e.number(), errors::kInvalidClassString);
     EXPECT_EQ(e.description(),
-              "Invalid class string: no class is registered as \"LyxTest.Nothing\"");
+              "Invalid class string: no class is registered as \"LyxTest.Nothing\" in " + registry);
 }
 
 TEST_F(Activation, UnregisterRemovesTheEntry) {

@@ -100,3 +100,12 @@ TEST_F(ProfileFile, AnUnwritableFolderIsAFailure) {
         ::chmod(folder.c_str(), 0700);
     }
 }
+
+TEST_F(ProfileFile, AFileThatCannotBeReadIsNotReplaced) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads files of any mode";
+    write("[One]\nA=1\n");
+    ::chmod(file.c_str(), 0200);
+    EXPECT_FALSE(writePrivateProfileString("Two", "B", "2", file));
+    ::chmod(file.c_str(), 0600);
+    EXPECT_EQ(contents(), "[One]\nA=1\n");
+}

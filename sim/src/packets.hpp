@@ -1,6 +1,6 @@
 // The payloads a base station and its modules exchange with the PC, as pure
 // functions: built from fields, parsed from bytes. Framing (length, address,
-// CRC) is link/frame.hpp's job.
+// CRC) is lyx/link/frame.hpp's job.
 #pragma once
 
 #include <cstdint>

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "link/frame.hpp"
+#include "lyx/link/frame.hpp"
 
 namespace lyx::sim {
 

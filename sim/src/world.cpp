@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "link/frame.hpp"
-#include "link/synchroniser.hpp"
+#include "lyx/link/frame.hpp"
+#include "lyx/link/synchroniser.hpp"
 
 namespace lyx::sim {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "link/frame.hpp"
+#include "lyx/link/frame.hpp"
 
 namespace lyx::sim::testing {
 

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "link/synchroniser.hpp"
+#include "lyx/link/synchroniser.hpp"
 
 namespace lyx::sim::testing {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "link/frame.hpp"
+#include "lyx/link/frame.hpp"
 
 namespace lyx::sim::testing {
 

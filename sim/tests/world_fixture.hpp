@@ -8,8 +8,8 @@
 #include <set>
 #include <vector>
 
-#include "link/frame.hpp"
-#include "link/synchroniser.hpp"
+#include "lyx/link/frame.hpp"
+#include "lyx/link/synchroniser.hpp"
 #include "world.hpp"
 
 namespace lyx::sim::testing {

@@ -7,7 +7,7 @@
 #include "FileModule.h"
 #include "MainFrm.h"
 
-#include "link/frame.hpp"
+#include "lyx/link/frame.hpp"
 #include "lyx/sim/simulator.hpp"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "PacketFeed.h"
 
-#include "link/frame.hpp"
+#include "lyx/link/frame.hpp"
 
 #include <cstring>
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "link/frame.hpp"
+#include "lyx/link/frame.hpp"
 #include "lyx/platform/clock.hpp"
 
 namespace lyx::drv {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "link/frame.hpp"
+#include "lyx/link/frame.hpp"
 
 namespace lyx::drv {
 

@@ -17,8 +17,8 @@
 #include <cstring>
 #include <thread>
 
+#include "lyx/link/vhid_protocol.hpp"
 #include "ports/hid_bus.hpp"
-#include "ports/vhid_protocol.hpp"
 
 namespace lyx::drv {
 

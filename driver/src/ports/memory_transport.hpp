@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "link/frame.hpp"
+#include "lyx/link/frame.hpp"
 #include "ports/transport.hpp"
 
 namespace lyx::drv {

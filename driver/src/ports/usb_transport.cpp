@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "link/frame.hpp"
+#include "lyx/link/frame.hpp"
 
 namespace lyx::drv {
 

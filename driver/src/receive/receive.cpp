@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "driver.hpp"
-#include "link/synchroniser.hpp"
+#include "lyx/link/synchroniser.hpp"
 
 namespace lyx::drv {
 

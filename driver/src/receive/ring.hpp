@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <span>
 
-#include "link/frame.hpp"
-#include "link/synchroniser.hpp"
+#include "lyx/link/frame.hpp"
+#include "lyx/link/synchroniser.hpp"
 
 namespace lyx::drv {
 

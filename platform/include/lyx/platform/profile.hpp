@@ -20,7 +20,8 @@ LYX_PLATFORM_API std::string getPrivateProfileString(std::string_view section, s
 
 // Sets `key` to `value`; no value removes the key, no key removes the whole
 // section. Creates the file and its folder. False when the file cannot be
-// written, or a name or value holds a line break (or a name a bracket or "=").
+// written, exists but cannot be read (it is left as it is), or a name or value
+// holds a line break (or a name a bracket or "=").
 LYX_PLATFORM_API bool writePrivateProfileString(std::string_view section,
                                                 std::optional<std::string_view> key,
                                                 std::optional<std::string_view> value,

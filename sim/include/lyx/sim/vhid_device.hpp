@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "ports/vhid_protocol.hpp"
+#include "lyx/link/vhid_protocol.hpp"
 
 namespace lyx::sim {
 

@@ -17,7 +17,7 @@
 
 #include "LyxDrv.h"
 #include "driver.hpp"
-#include "link/frame.hpp"
+#include "lyx/link/frame.hpp"
 #include "ports/memory_transport.hpp"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "LyxDrv.h"
-#include "link/frame.hpp"
+#include "lyx/link/frame.hpp"
 #include "lyx/sim/pty_port.hpp"
 #include "lyx/sim/vhid_device.hpp"
 

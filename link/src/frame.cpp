@@ -1,8 +1,8 @@
-#include "frame.hpp"
+#include "lyx/link/frame.hpp"
 
 #include <algorithm>
 
-#include "crc16.hpp"
+#include "lyx/link/crc16.hpp"
 
 namespace lyx::link {
 

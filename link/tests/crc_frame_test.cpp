@@ -3,8 +3,8 @@
 #include <random>
 #include <string_view>
 
-#include "link/crc16.hpp"
-#include "link/frame.hpp"
+#include "lyx/link/crc16.hpp"
+#include "lyx/link/frame.hpp"
 
 using namespace lyx::link;
 

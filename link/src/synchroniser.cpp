@@ -1,9 +1,9 @@
-#include "synchroniser.hpp"
+#include "lyx/link/synchroniser.hpp"
 
 #include <algorithm>
 
-#include "crc16.hpp"
-#include "frame.hpp"
+#include "lyx/link/crc16.hpp"
+#include "lyx/link/frame.hpp"
 
 namespace lyx::link {
 

@@ -3,8 +3,8 @@
 #include <memory>
 #include <random>
 
-#include "link/frame.hpp"
-#include "link/synchroniser.hpp"
+#include "lyx/link/frame.hpp"
+#include "lyx/link/synchroniser.hpp"
 
 using namespace lyx::link;
 

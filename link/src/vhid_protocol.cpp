@@ -1,4 +1,4 @@
-#include "ports/vhid_protocol.hpp"
+#include "lyx/link/vhid_protocol.hpp"
 
 #include <charconv>
 #include <cstdio>

@@ -7,8 +7,8 @@
 
 #include <random>
 
-#include "link/frame.hpp"
-#include "link/synchroniser.hpp"
+#include "lyx/link/frame.hpp"
+#include "lyx/link/synchroniser.hpp"
 #include "receive/ring.hpp"
 
 namespace {

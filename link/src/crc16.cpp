@@ -2,7 +2,7 @@
 // checks a candidate frame at every position of a stream that keeps looking like
 // one, so this is the hot path of the receive side.
 
-#include "crc16.hpp"
+#include "lyx/link/crc16.hpp"
 
 #include <array>
 #include <cstring>
