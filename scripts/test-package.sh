@@ -126,11 +126,31 @@ check_component_by_progid() {
 }
 
 # ====== The lyx command-line tool (cli/) =====================================================
-# Once cli/ is merged, check the installed tool here, against the running simulator, e.g.
-#     lyx --version
-#     lyx monitor --count 3 --seconds 20      (LYX_VHID_DIR is set)
 check_command_line_tool() {
-    echo "lyx command-line tool: not on this branch; its checks go in check_command_line_tool"
+    local version out packets
+    version=$(lyx --version)
+    grep -q '^DataProvider component [0-9]' <<<"$version" || {
+        echo "lyx --version printed: $version"
+        return 1
+    }
+    echo "lyx --version: ${version//$'\n'/, }"
+    out=$(lyx station)
+    [ "$out" = "base station 1: ID 4660 (0x001234), channel 1" ] || {
+        echo "lyx station printed: $out"
+        return 1
+    }
+    echo "lyx station: $out"
+    # Five seconds of the load cell's packets, ended by SIGINT as Ctrl-C would.
+    timeout -s INT 5 lyx monitor --json --tag 1234 >"$HOME/lyx-monitor.out" \
+        2>"$HOME/lyx-monitor.err" || [ $? -eq 124 ]
+    packets=$(grep -c '"tag":1234,' "$HOME/lyx-monitor.out" || true)
+    if [ "$packets" -lt 3 ] || ! grep -q "^lyx: $packets packets (tag 1234: $packets)" \
+        "$HOME/lyx-monitor.err"; then
+        echo "lyx monitor printed:"
+        cat "$HOME/lyx-monitor.out" "$HOME/lyx-monitor.err"
+        return 1
+    fi
+    echo "lyx monitor: $packets packets of tag 1234, e.g. $(head -n 1 "$HOME/lyx-monitor.out")"
 }
 # =============================================================================================
 
