@@ -13,6 +13,8 @@ packages=(
     # readers do, pointer events, screenshots
     xvfb xauth dbus dbus-x11 at-spi2-core python3 python3-pyatspi python3-xlib xdotool
     imagemagick
+    # the Python binding: built with pybind11 for Debian's python3, tested with pytest
+    pybind11-dev python3-dev python3-pytest
 )
 
 missing=()
