@@ -76,9 +76,15 @@ def test_pair_with_a_module_powered_up_returns_its_id_and_tag(start_sim, make_dp
 
 def test_pair_config_without_a_module_pairs_nothing(station):
     _, dp = station
-    start = time.monotonic()
-    assert dp.PairConfig(1, 0, 1) == (1, 0, 0)
-    assert time.monotonic() - start < 5
+    # Modules are sending: the driver may be handing over a frame (99), so pump and ask again.
+    while True:
+        start = time.monotonic()
+        result = dp.PairConfig(1, 0, 1)
+        if result[0] != 99:
+            break
+        dp.pump(0)
+    assert result == (1, 0, 0)
+    assert 0.5 < time.monotonic() - start < 5
 
 
 def test_remote_write_and_read_round_trip_every_typed_value(station):
