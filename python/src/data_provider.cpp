@@ -261,7 +261,7 @@ and packets() iterators while this thread dispatches its messages: pump(),
 packets(), and the members that wait for the base station do that.
 
 The object belongs to the thread that created it. `with lyx.DataProvider() as dp:`
-calls Terminate() and close() on leaving.)");
+calls Terminate() (when Initialise() opened a link) and close() on leaving.)");
 
     cls.def(py::init<>())
         .def(
@@ -281,7 +281,10 @@ private driver copy deleted. Later calls raise ValueError. Does nothing when clo
                 if (self.closed()) return false;
                 std::exception_ptr failure;
                 try {
-                    callMember(self, Wait::Yes, [](IDataProvider &dp) { dp.Terminate(); });
+                    if (self.linkOpened()) {
+                        self.setLinkOpened(false);
+                        callMember(self, Wait::Yes, [](IDataProvider &dp) { dp.Terminate(); });
+                    }
                 } catch (...) {
                     failure = std::current_exception();
                 }
@@ -289,7 +292,7 @@ private driver copy deleted. Later calls raise ValueError. Does nothing when clo
                 if (failure) std::rethrow_exception(failure);
                 return false;
             },
-            "Calls Terminate() and close().")
+            "Calls Terminate() when Initialise() opened a link, then close().")
         .def(
             "on_packet",
             [](DataProviderObject &self, py::object callback) {

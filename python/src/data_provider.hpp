@@ -85,9 +85,14 @@ class DataProviderObject {
     // and deletes its private driver copy. Does nothing when closed.
     void close(bool releaseGil = true);
     const std::shared_ptr<PacketHub> &hub() const { return hub_; }
+    // Whether Initialise ran since the last Terminate: the with block ends with
+    // Terminate only then (it has nothing to close otherwise, and waits a second).
+    bool linkOpened() const { return linkOpened_; }
+    void setLinkOpened(bool opened) { linkOpened_ = opened; }
 
   private:
     std::shared_ptr<PacketHub> hub_;
+    bool linkOpened_ = false;
     platform::Ref<dataprovider::IDataProvider> dp_;
     platform::Ref<EventSink> sink_;
     std::uint32_t cookie_ = 0;

@@ -41,8 +41,11 @@ platform::ByteArray byteArray(py::handle value) {
         array.items.assign(raw.begin(), raw.end());
         return array;
     }
-    for (py::handle item : py::iter(value))
+    for (py::handle item : py::iter(value)) {
+        if (!PyLong_Check(item.ptr()))
+            throw py::type_error("ByteArray: expected bytes or a sequence of byte values");
         array.items.push_back(byteArg(item.cast<long long>(), "ByteArray"));
+    }
     return array;
 }
 
@@ -126,6 +129,8 @@ void bindInterfaceMembers(py::module_ &m, DataProviderClass &cls) {
            [](DataProviderObject &self, long long Port, long long Baudrate) {
                const auto port = shortArg(Port, "Port");
                const auto baud = longArg(Baudrate, "Baudrate");
+               self.use();
+               self.setLinkOpened(true);  // Terminate closes even a link that failed to open
                return callMember(self, Wait::Yes,
                                  [&](IDataProvider &dp) { return dp.Initialise(port, baud); });
            },
@@ -135,6 +140,8 @@ Returns the driver's open result: 0 opened, -1 or -2 when a serial port fails to
         .def(
             "Terminate",
             [](DataProviderObject &self) {
+                self.use();
+                self.setLinkOpened(false);
                 callMember(self, Wait::Yes, [](IDataProvider &dp) { dp.Terminate(); });
             },
             R"(Call to terminate the connection. This should be called before you exit your

@@ -55,12 +55,14 @@ def test_leaving_the_with_block_closes_the_link_and_deletes_the_driver_copy(work
 
 
 def test_an_error_inside_the_with_block_still_closes_it(workspace):
+    start = time.monotonic()
     try:
         with lyx.DataProvider() as dp:
             raise KeyError("inside")
     except KeyError:
         pass
     assert dp.closed and driver_copies(workspace) == []
+    assert time.monotonic() - start < 0.9  # no link was opened: nothing for Terminate
 
 
 def test_terminate_closes_the_link_and_the_object_can_open_it_again(start_sim, make_dp):

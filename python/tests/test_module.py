@@ -224,6 +224,8 @@ def test_arguments_out_of_their_automation_type_raise_overflow_or_type_errors(ma
         dp.WritePacketString(1, 5, 0, 5, lyx.DT_STRING)
     with pytest.raises(TypeError):
         dp.RemoteWrite(1, 2, 3, True)
+    with pytest.raises(TypeError, match="ByteArray"):
+        dp.TriggerEvent([1, "x"])
     with pytest.raises(ValueError):
         dp.pump(-1)
 
