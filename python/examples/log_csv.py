@@ -9,27 +9,30 @@ reads as it is.
     packets = pd.read_csv("packets.csv", parse_dates=["time"])
     packets[packets.tag == 1234].plot(x="time", y="number")
 
-Columns: time (ISO 8601, local time, milliseconds), base_station, tag, value (the value
-text), number (the value as a number, empty when it is none), status, rssi, cv, batt_low
-and error (True or False). The file is UTF-8.
+The columns are those of the command-line tool's `lyx log` CSV files, and one more: time
+(ISO 8601, local time with its UTC offset, milliseconds), ms (milliseconds since the
+start), station, tag, value (the value text), status, rssi, cv, batt_low and error (1 or
+0), and number (the value as a number, empty when it is none). The file is UTF-8.
 """
 
 import argparse
 import csv
 import datetime
 import sys
+import time
 
 import lyx
 
-COLUMNS = ["time", "base_station", "tag", "value", "number", "status", "rssi", "cv",
-           "batt_low", "error"]
+COLUMNS = ["time", "ms", "station", "tag", "value", "status", "rssi", "cv", "batt_low", "error",
+           "number"]
 
 
-def row(packet):
+def row(packet, start):
+    now = datetime.datetime.now().astimezone().isoformat(timespec="milliseconds")
     number = packet.number
-    return [datetime.datetime.now().isoformat(timespec="milliseconds"), packet.base_station,
-            packet.tag, packet.value, "" if number is None else repr(number), packet.status,
-            packet.rssi, packet.cv, packet.batt_low, packet.error]
+    return [now, round(1000 * (time.monotonic() - start)), packet.base_station, packet.tag,
+            packet.value, packet.status, packet.rssi, packet.cv, int(packet.batt_low),
+            int(packet.error), "" if number is None else repr(number)]
 
 
 def main(argv=None):
@@ -50,8 +53,9 @@ def main(argv=None):
         with open(args.output, "w", newline="", encoding="utf-8") as f:
             writer = csv.writer(f)
             writer.writerow(COLUMNS)
+            start = time.monotonic()
             for packet in dp.packets(timeout=args.seconds):
-                writer.writerow(row(packet))
+                writer.writerow(row(packet, start))
                 count += 1
     print(f"{count} packets in {args.seconds:g} s written to {args.output}")
     return 0

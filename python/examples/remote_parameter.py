@@ -27,7 +27,8 @@ def name(result):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description="Read or write a remote module parameter.")
-    parser.add_argument("--id", type=number, required=True, help="the module's ID (0x.. or decimal)")
+    parser.add_argument("--id", type=number, required=True,
+                        help="the module's ID (0x.. or decimal)")
     parser.add_argument("--parameter", type=number, required=True, help="the parameter number")
     parser.add_argument("--write", metavar="VALUE", help="write VALUE first")
     parser.add_argument("--base-station", type=number, default=1, help="base station (default 1)")

@@ -129,7 +129,7 @@ def test_written_packets_reach_the_base_station_and_bad_types_raise(station):
     dp.WritePacketNumeric(1, 0x1234, 0, 1000, lyx.DT_UINT16)
     dp.WritePacketString(1, 5, 0, "abc", lyx.DT_STRING)
     dp.WritePacketString(1, 6, 0, b"\x00\xff", lyx.DT_BINARY)
-    frames = lambda: [e["raw"] for e in sim.events_of("frame", since)]  # noqa: E731
+    frames = lambda: [e["line"] for _, e in sim.events_of("frame", since)]  # noqa: E731
     wait = lambda n: pump_until(dp, lambda: len(frames()) >= n, what=f"{n} frames")  # noqa
     wait(3)
     assert frames()[:3] == [
@@ -183,8 +183,9 @@ def test_sleep_wake_stay_awake_and_pause(station):
 
     since = time.monotonic()
     dp.BroadcastStayAwake()
-    pump_until(dp, lambda: [e for e in sim.events_of("command", since) if e.get("code") == "3"],
-               what="a stay-awake command")
+    stay_awake = lambda: [e for _, e in sim.events_of("command", since)  # noqa: E731
+                          if e.get("code") == "3"]
+    pump_until(dp, stay_awake, what="a stay-awake command")
 
     since = time.monotonic()
     dp.PauseByDataTag(7)

@@ -34,18 +34,20 @@ def logged(workspace, start_sim):
 def test_log_csv_writes_every_packet_with_its_fields(logged):
     with open(logged, newline="", encoding="utf-8") as f:
         rows = list(csv.DictReader(f))
-    assert list(rows[0]) == ["time", "base_station", "tag", "value", "number", "status", "rssi",
-                             "cv", "batt_low", "error"]
+    assert list(rows[0]) == ["time", "ms", "station", "tag", "value", "status", "rssi", "cv",
+                             "batt_low", "error", "number"]
     floats = [r for r in rows if r["tag"] == "1234"]
     texts = [r for r in rows if r["tag"] == "42"]
     assert 30 <= len(floats) <= 50 and 5 <= len(texts) <= 15
     for r in floats:
         assert 975 <= float(r["number"]) <= 1025
         assert float(r["value"]) == float(r["number"])
-        assert (r["base_station"], r["batt_low"], r["error"]) == ("1", "False", "False")
-        datetime.datetime.fromisoformat(r["time"])
+        assert (r["station"], r["batt_low"], r["error"]) == ("1", "0", "0")
+        assert datetime.datetime.fromisoformat(r["time"]).utcoffset() is not None
     assert {(r["value"], r["number"], r["batt_low"]) for r in texts} == {
-        ('a, "quoted" text', "", "True")}
+        ('a, "quoted" text', "", "1")}
+    ms = [int(r["ms"]) for r in rows]
+    assert ms == sorted(ms) and 0 <= ms[0] and ms[-1] <= 2500
 
 
 def test_log_csv_is_read_by_pandas(logged):
@@ -53,6 +55,7 @@ def test_log_csv_is_read_by_pandas(logged):
     packets = pd.read_csv(logged, parse_dates=["time"])
     assert str(packets["number"].dtype) == "float64"
     assert str(packets["time"].dtype).startswith("datetime64")
+    assert str(packets["batt_low"].dtype) == "int64"
     assert packets[packets.tag == 42]["number"].isna().all()
 
 

@@ -10,7 +10,8 @@ from conftest import driver_copies, pump_until, thread_count, wait_for
 
 def test_two_objects_in_one_script_one_usb_and_one_serial(workspace, start_sim, make_dp):
     start_sim("station 1 usb", "module 0x201 tag=201 type=uint8 value=1 rate=20",
-              "station 3 usb channel=9", "module 0x301 tag=301 channel=9 type=uint8 value=3 rate=20",
+              "station 3 usb channel=9",
+              "module 0x301 tag=301 channel=9 type=uint8 value=3 rate=20",
               "station 4 serial com=6 channel=8",
               "module 0x401 tag=401 channel=8 type=uint8 value=4 rate=20",
               args=("--quiet",))
