@@ -82,6 +82,12 @@ void PacketHub::deliver(Packet packet) {
 
 namespace {
 
+// The open objects of the process; touched with the GIL held.
+std::vector<const DataProviderObject *> &liveObjects() {
+    static auto *objects = new std::vector<const DataProviderObject *>();
+    return *objects;
+}
+
 // How to register the component, from where this process found the platform
 // library: the component lies beside it, lyx-regsvr in the bin folder next to
 // the library folder (or one level up for a multiarch library folder).
@@ -123,12 +129,15 @@ DataProviderObject::DataProviderObject()
     sink_ = platform::makeObject<EventSink>(hub_.get());
     cookie_ = source->advise(IDataProviderEvents::iid, *sink_);
     dp_ = std::move(dp);
+    liveObjects().push_back(this);
 }
 
 DataProviderObject::~DataProviderObject() {
     if (!dp_) return;
     if (std::this_thread::get_id() != hub_->owner()) {
         // Releasing it here would close another thread's link under its feet.
+        auto &live = liveObjects();
+        live.erase(std::remove(live.begin(), live.end(), this), live.end());
         sink_->detach();
         (void)dp_.detach();
         py::error_scope keep;
@@ -144,6 +153,20 @@ DataProviderObject::~DataProviderObject() {
         close(false);
     } catch (...) {
         // A destructor raises nothing.
+    }
+}
+
+void DataProviderObject::warnOfOtherThreadsLinks() const {
+    for (const DataProviderObject *other : liveObjects()) {
+        if (other->hub_->owner() == hub_->owner() || !other->linkOpened()) continue;
+        if (PyErr_WarnEx(PyExc_RuntimeWarning,
+                         "a lyx.DataProvider of another thread has a link open: the first object "
+                         "of each thread drives the same driver, so this Initialise closes that "
+                         "link; make every DataProvider of a script on one thread",
+                         1) != 0) {
+            throw py::error_already_set();
+        }
+        return;
     }
 }
 
@@ -165,6 +188,8 @@ void DataProviderObject::close(bool releaseGil) {
     if (!dp_) return;
     checkThread();
     hub_->markClosed();
+    auto &live = liveObjects();
+    live.erase(std::remove(live.begin(), live.end(), this), live.end());
     platform::Ref<IDataProvider> dp = std::move(dp_);
     if (auto source = dp.query<platform::EventSource>()) {
         try {

@@ -89,6 +89,11 @@ class DataProviderObject {
     // Terminate only then (it has nothing to close otherwise, and waits a second).
     bool linkOpened() const { return linkOpened_; }
     void setLinkOpened(bool opened) { linkOpened_ = opened; }
+    // A RuntimeWarning when an object of another thread has a link open: the
+    // component numbers its objects per thread, so the first object of each
+    // thread drives the same loaded driver, and this Initialise would close the
+    // other thread's link.
+    void warnOfOtherThreadsLinks() const;
 
   private:
     std::shared_ptr<PacketHub> hub_;

@@ -130,6 +130,7 @@ void bindInterfaceMembers(py::module_ &m, DataProviderClass &cls) {
                const auto port = shortArg(Port, "Port");
                const auto baud = longArg(Baudrate, "Baudrate");
                self.use();
+               self.warnOfOtherThreadsLinks();
                self.setLinkOpened(true);  // Terminate closes even a link that failed to open
                return callMember(self, Wait::Yes,
                                  [&](IDataProvider &dp) { return dp.Initialise(port, baud); });

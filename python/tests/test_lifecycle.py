@@ -2,7 +2,9 @@
 script, the with block, Terminate."""
 
 import os
+import threading
 import time
+import warnings
 
 import lyx
 from conftest import driver_copies, pump_until, thread_count, wait_for
@@ -77,3 +79,25 @@ def test_terminate_closes_the_link_and_the_object_can_open_it_again(start_sim, m
     assert dp.Initialise(0, 0) == 0
     assert next(dp.packets(timeout=5)).tag == 7
     assert "plugged=yes" in sim.command("show station 1")
+
+
+def test_opening_a_link_while_another_thread_has_one_warns(start_sim, make_dp):
+    start_sim("station 1 usb", "station 4 serial com=6", args=("--quiet",))
+    usb = make_dp()
+    assert usb.Initialise(0, 0) == 0
+    caught = {}
+
+    def other():
+        serial = lyx.DataProvider()
+        try:
+            with warnings.catch_warnings(record=True) as seen:
+                warnings.simplefilter("always")
+                caught["result"] = serial.Initialise(6, 115200)
+            caught["warnings"] = [w.category for w in seen]
+        finally:
+            serial.close()
+
+    worker = threading.Thread(target=other)
+    worker.start()
+    worker.join()
+    assert caught == {"result": 0, "warnings": [RuntimeWarning]}
