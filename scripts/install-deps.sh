@@ -15,6 +15,8 @@ packages=(
     imagemagick
     # the Debian package: building (dpkg-shlibdeps), checking, its metainfo
     dpkg-dev fakeroot file lintian appstream
+    # the Python binding: built with pybind11 for Debian's python3, tested with pytest
+    pybind11-dev python3-dev python3-pytest
 )
 
 missing=()

@@ -61,6 +61,7 @@ user_programs() {
     check_monitor
     check_component_by_progid
     check_command_line_tool
+    check_python_module
     stop_simulator
 
     # Nothing was registered for this user: the component came from the system registry.
@@ -152,6 +153,23 @@ check_command_line_tool() {
     fi
     echo "lyx monitor: $packets packets of tag 1234, e.g. $(head -n 1 "$HOME/lyx-monitor.out")"
 }
+
+# The Python module from the system's site folder, the component from the system registry.
+check_python_module() {
+    local out
+    out=$(/usr/bin/python3 -c '
+import lyx
+with lyx.DataProvider() as dp:
+    dp.Initialise(0, 0)
+    packet = next(dp.packets(timeout=20))
+    print(lyx.__file__, packet.tag, packet.number is not None)
+')
+    [[ $out =~ ^/usr/lib/python3/dist-packages/lyx\..*\.so\ [0-9]+\ True$ ]] || {
+        echo "the Python module printed: $out"
+        return 1
+    }
+    echo "python3 import lyx: $out"
+}
 # =============================================================================================
 
 # ---------------------------------------------------------------------------------------------
@@ -204,7 +222,8 @@ cp packaging/test/progid_client.cpp "$home/"
 chown -R "$user:$user" "$home"
 runuser -u "$user" -- env -i HOME="$home" USER="$user" LOGNAME="$user" PATH=/usr/bin:/bin \
     LANG=C.UTF-8 timeout 300 bash -c "$(declare -f user_programs check_viewer start_simulator \
-        stop_simulator check_monitor check_component_by_progid check_command_line_tool)
+        stop_simulator check_monitor check_component_by_progid check_command_line_tool \
+        check_python_module)
         user_programs" || fail "programs as a new user"
 userdel "$user" || fail "userdel"
 user=""
