@@ -62,20 +62,20 @@ Arguments::Arguments(const std::vector<std::string> &words,
             name = word.substr(0, eq);
             inlineValue = word.substr(eq + 1);
         }
-        const OptionSpec *spec = find(options, name);
-        if (spec == nullptr) throw UsageError("unknown option " + quoted(name));
+        const OptionSpec *option = find(options, name);
+        if (option == nullptr) throw UsageError("unknown option " + quoted(name));
         std::string value;
-        if (spec->argument.empty()) {
+        if (option->argument.empty()) {
             if (inlineValue) throw UsageError(name + " takes no value");
         } else if (inlineValue) {
             value = *inlineValue;
         } else if (i + 1 < words.size()) {
             value = words[++i];
         } else {
-            throw UsageError(name + " needs a value (" + spec->argument + ")");
+            throw UsageError(name + " needs a value (" + option->argument + ")");
         }
         auto &list = given_[name];
-        if (!list.empty() && !spec->repeatable) throw UsageError(name + " given more than once");
+        if (!list.empty() && !option->repeatable) throw UsageError(name + " given more than once");
         list.push_back(value);
     }
 }

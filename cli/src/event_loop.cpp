@@ -30,15 +30,15 @@ sigset_t stopSignals() {
 int makeTimer(std::chrono::milliseconds first, std::chrono::milliseconds period) {
     int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
     if (fd < 0) throw std::system_error(errno, std::generic_category(), "timerfd_create");
-    const auto spec = [](std::chrono::milliseconds ms) {
+    const auto toTimespec = [](std::chrono::milliseconds ms) {
         timespec t{};
         t.tv_sec = static_cast<time_t>(ms.count() / 1000);
         t.tv_nsec = static_cast<long>(ms.count() % 1000) * 1000000L;
         return t;
     };
     itimerspec value{};
-    value.it_value = spec(first.count() > 0 ? first : std::chrono::milliseconds(1));
-    value.it_interval = spec(period);
+    value.it_value = toTimespec(first.count() > 0 ? first : std::chrono::milliseconds(1));
+    value.it_interval = toTimespec(period);
     ::timerfd_settime(fd, 0, &value, nullptr);
     return fd;
 }
