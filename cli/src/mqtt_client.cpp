@@ -104,15 +104,24 @@ bool MqttClient::wantWrite() const {
 }
 
 void MqttClient::readable() {
-    mosquitto_loop_read(handle_, 1);
+    closedIfFailed([this] { return mosquitto_loop_read(handle_, 1); });
 }
 
 void MqttClient::writable() {
-    mosquitto_loop_write(handle_, 1);
+    closedIfFailed([this] { return mosquitto_loop_write(handle_, 1); });
 }
 
 void MqttClient::housekeeping() {
-    mosquitto_loop_misc(handle_);
+    closedIfFailed([this] { return mosquitto_loop_misc(handle_); });
+}
+
+void MqttClient::closedIfFailed(const std::function<int()> &step) {
+    disconnectReported_ = false;
+    const int result = step();
+    // A failed TLS handshake closes the socket without a disconnect callback.
+    if (result != MOSQ_ERR_SUCCESS && !disconnectReported_ && mosquitto_socket(handle_) < 0 &&
+        callbacks_.disconnected)
+        callbacks_.disconnected(describe(result));
 }
 
 MqttClient::Sent MqttClient::publish(const std::string &topic, std::string_view payload, int qos,
@@ -135,7 +144,8 @@ bool MqttClient::unsubscribe(const std::string &filter) {
 
 std::string MqttClient::describe(int result) const {
     if (result == MOSQ_ERR_ERRNO) return std::strerror(errno);
-    if (result == MOSQ_ERR_TLS) {
+    if (result == MOSQ_ERR_TLS ||
+        (!lastError_.empty() && lastError_.rfind("OpenSSL", 0) == 0)) {
         std::string why = "the TLS handshake failed";
         if (!lastError_.empty()) why += ": " + tlsReason(lastError_);
         if (lastError_.find("certificate verify failed") != std::string::npos)
@@ -162,6 +172,7 @@ void MqttClient::onConnect(mosquitto *, void *self, int result) {
 
 void MqttClient::onDisconnect(mosquitto *, void *self, int result) {
     auto *client = static_cast<MqttClient *>(self);
+    client->disconnectReported_ = true;
     if (client->callbacks_.disconnected)
         client->callbacks_.disconnected(result == 0 ? std::string() : client->describe(result));
 }

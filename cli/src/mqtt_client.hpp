@@ -79,11 +79,13 @@ class MqttClient {
     static void onPublish(mosquitto *, void *self, int messageId);
     static void onLog(mosquitto *, void *self, int level, const char *text);
     std::string describe(int result) const;
+    void closedIfFailed(const std::function<int()> &step);
 
     const ClientSettings settings_;
     Callbacks callbacks_;
     mosquitto *handle_ = nullptr;
     std::string lastError_;  // the last error libmosquitto logged (TLS failures say why there)
+    bool disconnectReported_ = false;
 };
 
 }  // namespace lyx::cli

@@ -194,35 +194,37 @@ const std::vector<std::string_view> &commandNames() {
 
 ParsedRequest parseRequest(std::string_view name, std::string_view body, bool stationTopic) {
     ParsedRequest parsed;
-    const auto command = std::find_if(commandTable().begin(), commandTable().end(),
-                                      [&](const CommandFields &c) { return c.name == name; });
-    if (command == commandTable().end()) {
-        parsed.error =
-            "unknown command '" + std::string(name) + "' (" + joined(commandNames(), " or ") + ")";
-        return parsed;
-    }
-    if (body.size() > kLargestBody) {
-        parsed.error = "the body is larger than 64 KiB";
-        return parsed;
-    }
-    if (nesting(body) > kDeepestBody) {
-        parsed.error = "the body nests deeper than " + std::to_string(kDeepestBody) + " levels";
-        return parsed;
-    }
     json object = json::object();
-    if (body.find_first_not_of(" \t\r\n") != std::string_view::npos) {
+    std::string bodyFault;
+    if (body.size() > kLargestBody) {
+        bodyFault = "the body is larger than 64 KiB";
+    } else if (nesting(body) > kDeepestBody) {
+        bodyFault = "the body nests deeper than " + std::to_string(kDeepestBody) + " levels";
+    } else if (body.find_first_not_of(" \t\r\n") != std::string_view::npos) {
         try {
             object = json::parse(body);
         } catch (const json::exception &e) {
-            parsed.error = "the body is not JSON: " + parseMessage(e);
-            return parsed;
+            bodyFault = "the body is not JSON: " + parseMessage(e);
         }
+    }
+    // The id first, so that every reply that can carry it does.
+    if (bodyFault.empty() && object.is_object() && object.contains("id"))
+        parsed.id = object.at("id").dump();
+    const auto command = std::find_if(commandTable().begin(), commandTable().end(),
+                                      [&](const CommandFields &c) { return c.name == name; });
+    if (command == commandTable().end()) {
+        parsed.error = "unknown command '" + std::string(name) + "' (" +
+                       joined(commandNames(), " or ") + ")";
+        return parsed;
+    }
+    if (!bodyFault.empty()) {
+        parsed.error = bodyFault;
+        return parsed;
     }
     if (!object.is_object()) {
         parsed.error = "the body must be a JSON object, not " + std::string(object.type_name());
         return parsed;
     }
-    if (object.contains("id")) parsed.id = object["id"].dump();
     for (const auto &[key, value] : object.items()) {
         if (key == "id") continue;
         const auto &allowed = command->fields;
