@@ -144,8 +144,7 @@ bool MqttClient::unsubscribe(const std::string &filter) {
 
 std::string MqttClient::describe(int result) const {
     if (result == MOSQ_ERR_ERRNO) return std::strerror(errno);
-    if (result == MOSQ_ERR_TLS ||
-        (!lastError_.empty() && lastError_.rfind("OpenSSL", 0) == 0)) {
+    if (result == MOSQ_ERR_TLS || (!lastError_.empty() && lastError_.rfind("OpenSSL", 0) == 0)) {
         std::string why = "the TLS handshake failed";
         if (!lastError_.empty()) why += ": " + tlsReason(lastError_);
         if (lastError_.find("certificate verify failed") != std::string::npos)

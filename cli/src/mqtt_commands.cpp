@@ -213,8 +213,8 @@ ParsedRequest parseRequest(std::string_view name, std::string_view body, bool st
     const auto command = std::find_if(commandTable().begin(), commandTable().end(),
                                       [&](const CommandFields &c) { return c.name == name; });
     if (command == commandTable().end()) {
-        parsed.error = "unknown command '" + std::string(name) + "' (" +
-                       joined(commandNames(), " or ") + ")";
+        parsed.error =
+            "unknown command '" + std::string(name) + "' (" + joined(commandNames(), " or ") + ")";
         return parsed;
     }
     if (!bodyFault.empty()) {
