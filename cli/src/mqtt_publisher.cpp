@@ -72,6 +72,8 @@ class MqttPublisher::Session {
     void onConnected(int result, std::string_view why);
     void onDisconnected(std::string_view why);
     void onMessage(std::string_view topic, std::string_view payload);
+    // Subscribes, says "online" and publishes the states, once connected.
+    void announce(Clock::time_point now);
 
     void attempt(Clock::time_point now);
     void retryLater(const std::string &what, Clock::time_point now);
@@ -100,8 +102,9 @@ class MqttPublisher::Session {
     StateThrottle states_;
 
     State state_ = State::Waiting;
-    bool suspect_ = false;  // a write failed; the connection is probably gone
-    std::string refusal_;   // why the broker refused the connection
+    bool suspect_ = false;   // a write failed; the connection is probably gone
+    bool announce_ = false;  // connected, not yet announced
+    std::string refusal_;    // why the broker refused the connection
     Clock::time_point nextAttempt_{};
     Clock::time_point connectDeadline_{};
     Clock::time_point nextHousekeeping_{};
@@ -196,12 +199,18 @@ void MqttPublisher::Session::onConnected(int result, std::string_view why) {
     backoff_.reset();
     std::fprintf(stderr, "lyx mqtt: connected to %s as %s\n", settings_.client.broker.url().c_str(),
                  settings_.client.clientId.c_str());
+    // The rest goes out from the loop: libmosquitto is not called from inside
+    // its callbacks, which run under its own locks.
+    announce_ = true;
+}
+
+void MqttPublisher::Session::announce(Clock::time_point now) {
+    announce_ = false;
     client_.subscribe(topics_.commands(), kCommandQos);
     for (const auto &[number, level] : stations_)
         client_.subscribe(topics_.stationCommands(level), kCommandQos);
     send(topics_.status(), "online", kStatusQos, true);
     // A broker that restarted may have lost its retained messages.
-    const auto now = Clock::now();
     for (const auto &s : states_.takeAll(now))
         send(s.topic, s.payload, settings_.qos, true);
     publishDetail(now);
@@ -309,6 +318,7 @@ bool MqttPublisher::Session::send(const std::string &topic, std::string_view pay
 }
 
 void MqttPublisher::Session::work(Clock::time_point now) {
+    if (announce_) announce(now);
     // Replies first: someone waits for each.
     while (!replies_.empty() && state_ == State::Connected) {
         send(replies_.front().first, replies_.front().second, settings_.qos, false);
