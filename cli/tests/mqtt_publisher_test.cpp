@@ -58,6 +58,8 @@ class Broker {
         const std::string conf = folder_ + "/mosquitto.conf";
         std::ofstream(conf) << "listener " << port_ << " 127.0.0.1\nallow_anonymous true\n"
                             << "persistence false\n"
+                            // a slow subscriber gets everything, however late
+                            << "max_queued_messages 0\n"
                             << (::geteuid() == 0 ? "user root\n" : "");
         const std::string log = folder_ + "/broker.log";
         pid_ = ::fork();
