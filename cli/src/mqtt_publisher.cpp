@@ -1,6 +1,7 @@
 #include "mqtt_publisher.hpp"
 
 #include <poll.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -24,6 +25,9 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kWindow = 100;  // messages of quality 1 unacknowledged at once
 constexpr std::size_t kBatch = 256;   // packets taken from the queue at a time
 constexpr std::size_t kTurn = 1024;   // packets published before the loop polls again
+// Packets are taken at most this often: at thousands a second, waking for each
+// would cost more than publishing it.
+constexpr auto kGather = std::chrono::milliseconds(5);
 constexpr std::size_t kMostReplies = 1000;
 constexpr auto kHousekeeping = 1s;
 constexpr auto kDetailEvery = 60s;
@@ -108,6 +112,7 @@ class MqttPublisher::Session {
     Clock::time_point nextAttempt_{};
     Clock::time_point connectDeadline_{};
     Clock::time_point nextHousekeeping_{};
+    Clock::time_point nextTake_{};
     Clock::time_point nextDetail_{};
     Clock::time_point lastDetail_{};
     std::string lastDetailKey_;
@@ -146,7 +151,7 @@ void MqttPublisher::Session::run() {
 
         fds.clear();
         fds.push_back({owner_.control_.fd(), POLLIN, 0});
-        if (canSend()) fds.push_back({owner_.packets_.fd(), POLLIN, 0});
+        if (canSend() && now >= nextTake_) fds.push_back({owner_.packets_.fd(), POLLIN, 0});
         const int socket = state_ == State::Waiting ? -1 : client_.socket();
         if (socket >= 0)
             fds.push_back(
@@ -328,7 +333,7 @@ void MqttPublisher::Session::work(Clock::time_point now) {
         for (const auto &s : states_.takeDue(now, kBatch))
             send(s.topic, s.payload, settings_.qos, true);
     std::size_t turn = 0;
-    while (canSend() && turn < kTurn) {
+    while (canSend() && now >= nextTake_ && turn < kTurn) {
         batch_.clear();
         if (owner_.packets_.take(batch_, kBatch) == 0) break;
         for (auto &q : batch_) {
@@ -341,6 +346,7 @@ void MqttPublisher::Session::work(Clock::time_point now) {
             if (states_.offer(state, payload, now)) send(state, payload, settings_.qos, true);
         }
         turn += batch_.size();
+        if (batch_.size() < kBatch) nextTake_ = now + kGather;  // the queue is empty
     }
     if (now >= nextDetail_) {
         publishDetail(now);
@@ -429,6 +435,7 @@ int MqttPublisher::Session::pollTimeout(Clock::time_point now) const {
     if (state_ == State::Connected) {
         next = std::min(next, nextDetail_);
         if (const auto due = states_.nextDue(); due && canSend()) next = std::min(next, *due);
+        if (canSend() && nextTake_ > now) next = std::min(next, nextTake_);
     }
     if (stopping_) next = std::min(next, stopDeadline_);
     if (next <= now) return 0;
@@ -446,6 +453,7 @@ MqttPublisher::~MqttPublisher() {
 void MqttPublisher::start() {
     auto session = std::make_unique<Session>(*this);
     thread_ = std::thread([this, session = std::move(session)] {
+        ::pthread_setname_np(::pthread_self(), "lyx mqtt");  // for top -H and the like
         session->run();
         summary_ = session->summary();
     });
