@@ -23,6 +23,7 @@ if [ "${1:-}" = bench ]; then
         if [ -x "$bin/$b" ]; then "$bin/$b"; fi
     done
     "$bin/lyxglance_load_bench" 30
+    /usr/bin/python3 cli/bench/mqtt_bench.py --bin "$bin" --lib "$lib" --seconds 60
     scripts/desktop-session -- /usr/bin/python3 viewer/bench/startup_bench.py \
         --bin "$bin" --lib "$lib" --scenarios sim/scenarios
     scripts/desktop-session -- /usr/bin/python3 viewer/bench/load_bench.py \
