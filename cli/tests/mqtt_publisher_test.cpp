@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -64,6 +65,7 @@ class Broker {
         const std::string log = folder_ + "/broker.log";
         pid_ = ::fork();
         if (pid_ == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test that aborts takes its broker along
             const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             ::dup2(fd, 1);
             ::dup2(fd, 2);

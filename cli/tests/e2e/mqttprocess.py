@@ -56,7 +56,11 @@ class Broker:
         self._log = open(self.log_path, "a")
         self.process = subprocess.Popen(["mosquitto", "-c", self.conf], stdout=self._log,
                                         stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
-        wait_for(self._listening, timeout=10, what="the broker to listen")
+        try:
+            wait_for(self._listening, timeout=10, what="the broker to listen")
+        except BaseException:
+            self.stop()
+            raise
 
     def _listening(self):
         if self.process.poll() is not None:
@@ -107,7 +111,11 @@ class Subscriber:
                                         stdin=subprocess.DEVNULL)
         self.broker = broker
         self.extra = list(extra)
-        self.wait_ready()
+        try:
+            self.wait_ready()
+        except BaseException:
+            self.stop()
+            raise
 
     def wait_ready(self, timeout=15):
         def seen():

@@ -32,15 +32,20 @@ class MqttTest(clitest.CliTest):
         super().setUp()
         self.brokers = []
         self.subscribers = []
+        # A cleanup runs when a setUp fails too, so no process outlives its test.
+        self.addCleanup(self.end_everything)
 
     def tearDown(self):
+        pass  # end_everything does it
+
+    def end_everything(self):
         for process in self.running:
             process.close()
         for s in self.subscribers:
             s.stop()
         for b in self.brokers:
             b.stop()
-        super().tearDown()
+        clitest.CliTest.tearDown(self)
 
     def start_broker(self, **options):
         broker = Broker(self.workspace.root, **options)
