@@ -323,12 +323,22 @@ class Faults(MqttTest):
         self.power("down", 101)
         return sub, details, gateway, self.sent(101)
 
-    def settled(self, details, sent):
-        """The gateway's counters once every packet sent has been received and none waits."""
-        def done(m):
-            d = json.loads(m.payload)
-            return d["received"] == sent and d["waiting"] == 0 and d["connections"] == 2
-        return json.loads(details.wait(DETAIL, match=done, timeout=90)[-1].payload)
+    def quiet(self, sub):
+        """Waits until no packet has come for 2 s."""
+        counts = []
+        def still():
+            counts.append(len(sub.messages()))
+            return len(counts) > 4 and counts[-1] == counts[-5]
+        wait_for(still, timeout=60, interval=0.5, what="the packets to stop coming")
+
+    def final_counts(self, gateway, sub, details):
+        """The counters the gateway publishes as it stops, once it has published what waited."""
+        self.quiet(sub)
+        before = len(details.messages(DETAIL))
+        self.assertEqual(gateway.stop(signal.SIGTERM), 0)
+        counts = json.loads(details.wait(DETAIL, count=before + 1)[-1].payload)
+        self.quiet(sub)
+        return counts
 
     def test_broker_outage_loses_nothing_while_the_queue_has_room(self):
         sub, details, gateway, sent = self.outage()
@@ -339,12 +349,14 @@ class Faults(MqttTest):
         unique = list(dict.fromkeys(values))
         self.assertEqual(unique, sorted(unique))
         self.assertRegex(gateway.errors(), r"\d+ packets waiting; trying again in \d")
-        self.assertEqual(self.settled(details, sent)["dropped"], 0)
+        counts = self.final_counts(gateway, sub, details)
+        self.assertEqual((counts["received"], counts["dropped"], counts["connections"]),
+                         (sent, 0, 2))
 
     def test_a_small_queue_drops_the_oldest_and_counts_them(self):
         sub, details, gateway, sent = self.outage("--queue", "20")
-        detail = self.settled(details, sent)
-        time.sleep(1)
+        detail = self.final_counts(gateway, sub, details)
+        self.assertEqual(detail["received"], sent)
         values = sorted({p["value"] for p in self.packets(sub, 101)})
         self.assertGreater(detail["dropped"], 100)  # 5 s at 40 a second, 20 kept
         self.assertEqual(detail["dropped"], sent - len(values))
