@@ -64,8 +64,9 @@ def run(args, qos):
             sim.command(f"powerdown {m}")
         wall = time.monotonic() - wall0
         cpu = cpu_seconds(gateway.pid) - cpu0
-        sent = sum(int(sim.command(f"show module {m}").split("packets=")[1].split()[0])
-                   for m in MODULES)
+        per_station = [int(sim.command(f"show module {m}").split("packets=")[1].split()[0])
+                       for m in MODULES]
+        sent = sum(per_station)
         # Whatever is still on its way.
         last, stable = -1, 0
         while stable < 3:
@@ -78,6 +79,8 @@ def run(args, qos):
         err.close()
         messages = sub.messages()
         received = len(messages)
+        by_station = [sum(1 for m in messages if m.topic.startswith(f"lyx/00000{n}/"))
+                      for n in (1, 2, 3)]
         latencies = [(m.received - gateway_time(json.loads(m.payload)["time"])) * 1000.0
                      for m in messages]
         latencies.sort()
@@ -85,7 +88,8 @@ def run(args, qos):
         print(f"lyx mqtt, QoS {qos}: {len(MODULES)} stations x {args.rate} packets/s "
               f"for {args.seconds:.0f} s")
         print(f"  packets sent {sent}, received by the subscriber {received} "
-              f"({'all' if received == sent else received - sent})")
+              f"({'all' if received == sent else received - sent}); per station "
+              + ", ".join(f"{r}/{s}" for r, s in zip(by_station, per_station)))
         if latencies:
             p99 = latencies[min(len(latencies) - 1, int(len(latencies) * 0.99))]
             print(f"  gateway receipt to subscriber: median {statistics.median(latencies):.1f} ms, "

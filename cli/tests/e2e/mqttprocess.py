@@ -30,7 +30,8 @@ class Broker:
         self.log_path = os.path.join(folder, f"broker-{self.port}.log")
         lines = [f"listener {self.port} {HOST}",
                  f"allow_anonymous {'false' if password_file else 'true'}",
-                 "max_queued_messages 0",
+                 # every message for a slow subscriber, and without Nagle's delay
+                 "max_queued_messages 0", "set_tcp_nodelay true",
                  "log_dest stdout", "log_type all"]
         if os.geteuid() == 0:
             # Started by root, mosquitto would become the user "mosquitto", who cannot read
