@@ -9,6 +9,11 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-qpa-plugins qt6-svg-dev
     libhidapi-dev libudev-dev libffi-dev
+    # the MQTT gateway: its client library and JSON reader; a broker, clients and
+    # openssl for its tests
+    libmosquitto-dev nlohmann-json3-dev mosquitto mosquitto-clients openssl
+    # systemd-analyze, which checks the gateway's service unit
+    systemd
     # windows under a private X server, read through the accessibility bus as screen
     # readers do, pointer events, screenshots
     xvfb xauth dbus dbus-x11 at-spi2-core python3 python3-pyatspi python3-xlib xdotool

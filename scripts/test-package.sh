@@ -6,7 +6,8 @@
 #      any path), through the installed files only:
 #        LyxGlance --version (offscreen), the simulator with lyx-monitor against it, and a
 #        program built against the installed headers and pkg-config files that creates the
-#        component by its programmatic identifier, which the system registry resolves
+#        component by its programmatic identifier, which the system registry resolves;
+#        lyx, the Python module, and the MQTT gateway against a private mosquitto broker
 #   4. lists the package's files (dpkg -L), removes it with apt-get remove --purge, and
 #      checks that none of them is left; removes the user
 # Ends with "package test: passed" or "package test: FAILED (<step>)", status 0 or 1.
@@ -36,9 +37,10 @@ cleanup() {
     fi
     # The user's programs end their simulator; should the run itself have been cut short,
     # it is ended here by the PID it wrote down.
-    if [ -s "$work/home/sim.pid" ]; then
-        kill -KILL "$(cat "$work/home/sim.pid")" 2>/dev/null
-    fi
+    local pid_file
+    for pid_file in "$work"/home/*.pid; do
+        [ -s "$pid_file" ] && kill -KILL "$(cat "$pid_file")" 2>/dev/null
+    done
     [ -n "$user" ] && userdel "$user" 2>/dev/null
     rm -rf "$work"
 }
@@ -62,6 +64,7 @@ user_programs() {
     check_component_by_progid
     check_command_line_tool
     check_python_module
+    check_mqtt_gateway
     stop_simulator
 
     # Nothing was registered for this user: the component came from the system registry.
@@ -170,6 +173,47 @@ with lyx.DataProvider() as dp:
     }
     echo "python3 import lyx: $out"
 }
+
+# The gateway as its service starts it, against a mosquitto broker of this user's own on
+# 127.0.0.1: a subscriber sees the retained "online", a packet of the load cell, and
+# "offline" once SIGTERM has stopped the gateway cleanly.
+check_mqtt_gateway() {
+    local port out status
+    port=$(/usr/bin/python3 -c 'import socket
+s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$port" >"$HOME/mosquitto.conf"
+    /usr/sbin/mosquitto -c "$HOME/mosquitto.conf" >"$HOME/mosquitto.log" 2>&1 &
+    echo $! >"$HOME/mosquitto.pid"
+    local tries=0
+    until mosquitto_pub -h 127.0.0.1 -p "$port" -t probe -n 2>/dev/null; do
+        tries=$((tries + 1))
+        [ "$tries" -lt 50 ] || { echo "mosquitto did not start"; cat "$HOME/mosquitto.log"; return 1; }
+        sleep 0.1
+    done
+    lyx mqtt --broker "mqtt://127.0.0.1:$port" --client-id pkgtest 2>"$HOME/mqtt.err" &
+    echo $! >"$HOME/mqtt.pid"
+    out=$(mosquitto_sub -h 127.0.0.1 -p "$port" -v -C 2 -W 20 \
+        -t lyx/gateway/pkgtest/status -t 'lyx/+/1234/packet' || true)
+    kill -TERM "$(cat "$HOME/mqtt.pid")"
+    status=0
+    wait "$(cat "$HOME/mqtt.pid")" || status=$?
+    rm -f "$HOME/mqtt.pid"
+    local after
+    after=$(mosquitto_sub -h 127.0.0.1 -p "$port" -v -C 1 -W 5 -t lyx/gateway/pkgtest/status || true)
+    kill -TERM "$(cat "$HOME/mosquitto.pid")"
+    wait "$(cat "$HOME/mosquitto.pid")" 2>/dev/null || true
+    rm -f "$HOME/mosquitto.pid"
+    if ! grep -q '^lyx/gateway/pkgtest/status online$' <<<"$out" ||
+        ! grep -q '^lyx/001234/1234/packet {.*"tag":1234,' <<<"$out" ||
+        [ "$after" != "lyx/gateway/pkgtest/status offline" ] || [ "$status" -ne 0 ]; then
+        echo "lyx mqtt: the subscriber saw:"
+        printf '%s\n' "$out" "$after"
+        echo "exit status $status; its standard error:"
+        cat "$HOME/mqtt.err"
+        return 1
+    fi
+    echo "lyx mqtt: online, ${out#*$'\n'}, offline after SIGTERM"
+}
 # =============================================================================================
 
 # ---------------------------------------------------------------------------------------------
@@ -206,6 +250,14 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" >"$work/apt-install.
 dpkg -L "$package" | sort >"$work/files.txt"
 echo "$(wc -l <"$work/files.txt") paths installed"
 [ -s /usr/share/lyx/classes.ini ] || fail "install: no system registry entry"
+# The gateway's service unit as systemd reads it, with the installed programs and registry.
+unit=/usr/lib/systemd/system/lyx-mqtt@.service
+grep -q '^ExecStart=/usr/bin/lyx mqtt ' "$unit" && grep -q '^Environment=XDG_DATA_DIRS=/usr/share:' "$unit" ||
+    fail "install: $unit does not name /usr/bin/lyx and /usr/share"
+if command -v systemd-analyze >/dev/null; then
+    verify=$(systemd-analyze verify --man=no "${unit%@.service}@broker.example.service" 2>&1)
+    [ -z "$verify" ] || { echo "$verify"; fail "install: systemd-analyze verify $unit"; }
+fi
 # No installed file names the source or build tree (a run path, a registry entry, a
 # pkg-config file).
 while IFS= read -r path; do
@@ -223,7 +275,7 @@ chown -R "$user:$user" "$home"
 runuser -u "$user" -- env -i HOME="$home" USER="$user" LOGNAME="$user" PATH=/usr/bin:/bin \
     LANG=C.UTF-8 timeout 300 bash -c "$(declare -f user_programs check_viewer start_simulator \
         stop_simulator check_monitor check_component_by_progid check_command_line_tool \
-        check_python_module)
+        check_python_module check_mqtt_gateway)
         user_programs" || fail "programs as a new user"
 userdel "$user" || fail "userdel"
 user=""

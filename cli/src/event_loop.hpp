@@ -33,6 +33,9 @@ class EventLoop {
     // Dispatches what waits and returns without blocking.
     void pumpOnce();
     bool signalled() const { return signal_ != 0; }
+    // Readable while a stop signal waits for the loop, so that a long wait
+    // elsewhere can end on it and leave it to the loop.
+    int signalFd() const { return signalFd_; }
 
   private:
     struct Source {

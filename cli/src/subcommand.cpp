@@ -32,6 +32,8 @@ std::vector<Subcommand> allSubcommands() {
     std::vector<Subcommand> all = streamSubcommands();
     for (auto &c : requestSubcommands())
         all.push_back(std::move(c));
+    for (auto &c : mqttSubcommands())
+        all.push_back(std::move(c));
     return all;
 }
 

@@ -24,6 +24,8 @@ std::vector<Subcommand> allSubcommands();
 // The streaming subcommands (stream_commands.cpp) and the requests (request_commands.cpp).
 std::vector<Subcommand> streamSubcommands();
 std::vector<Subcommand> requestSubcommands();
+// The MQTT gateway (mqtt_subcommand.cpp).
+std::vector<Subcommand> mqttSubcommands();
 
 // The --help text of one subcommand.
 std::string helpText(const Subcommand &command);

@@ -1,0 +1,159 @@
+#include "mqtt_options.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "arguments.hpp"
+#include "mqtt_topics.hpp"
+#include "network.hpp"
+
+namespace lyx::cli {
+
+namespace {
+
+constexpr std::size_t kLargestQueue = 1000000;
+
+std::string defaultClientId() {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return "lyx-gateway";
+    std::string id = "lyx-";
+    for (const char *c = host; *c != '\0'; ++c)
+        id += (*c == '/' || *c == '+' || *c == '#') ? '-' : *c;
+    return id;
+}
+
+void requireReadable(const std::string &path, const char *option) {
+    if (::access(path.c_str(), R_OK) != 0)
+        throw Failure(2,
+                      std::string(option) + ": cannot read " + path + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+BrokerAddress BrokerAddress::parse(std::string_view url) {
+    const std::string given(url);
+    BrokerAddress address;
+    if (const auto scheme = url.find("://"); scheme != std::string_view::npos) {
+        const std::string_view name = url.substr(0, scheme);
+        if (name == "mqtts") {
+            address.tls = true;
+            address.port = 8883;
+        } else if (name != "mqtt") {
+            throw UsageError("--broker: unknown scheme '" + std::string(name) +
+                             "://' (mqtt:// or mqtts://)");
+        }
+        url.remove_prefix(scheme + 3);
+    }
+    if (!url.empty() && url.back() == '/') url.remove_suffix(1);
+    if (url.find('@') != std::string_view::npos)
+        throw UsageError(
+            "--broker: give the user name with --username and the password in a "
+            "file with --password-file, not in the address");
+    if (url.find('/') != std::string_view::npos)
+        throw UsageError("--broker: '" + given + "' has a path; expected mqtt://HOST[:PORT]");
+    std::string_view host = url;
+    std::optional<std::string_view> port;
+    if (!url.empty() && url.front() == '[') {
+        const auto close = url.find(']');
+        if (close == std::string_view::npos)
+            throw UsageError("--broker: '" + given + "' has no closing ']'");
+        host = url.substr(1, close - 1);
+        const std::string_view rest = url.substr(close + 1);
+        if (!rest.empty()) {
+            if (rest.front() != ':')
+                throw UsageError("--broker: unexpected '" + std::string(rest) + "' in " + given);
+            port = rest.substr(1);
+        }
+    } else if (const auto colon = url.find(':'); colon != std::string_view::npos) {
+        if (url.find(':', colon + 1) != std::string_view::npos)
+            throw UsageError("--broker: an IPv6 address goes in brackets (mqtt://[::1]:1883)");
+        host = url.substr(0, colon);
+        port = url.substr(colon + 1);
+    }
+    if (host.empty()) throw UsageError("--broker: '" + given + "' names no host");
+    address.host = std::string(host);
+    if (port) address.port = static_cast<int>(parseInteger(*port, 1, 65535, "--broker port"));
+    return address;
+}
+
+std::string BrokerAddress::url() const {
+    const bool v6 = host.find(':') != std::string::npos;
+    return std::string(tls ? "mqtts://" : "mqtt://") + (v6 ? "[" + host + "]" : host) + ":" +
+           std::to_string(port);
+}
+
+std::string readPasswordFile(const std::string &path) {
+    std::ifstream in(path);
+    if (!in) throw Failure(2, "--password-file: cannot read " + path + ": " + std::strerror(errno));
+    std::string line;
+    std::getline(in, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) throw Failure(2, "--password-file: " + path + " is empty");
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0)
+        std::fprintf(stderr, "lyx mqtt: warning: %s can be read by other users (chmod 600 it)\n",
+                     path.c_str());
+    return line;
+}
+
+GatewayOptions GatewayOptions::from(const Arguments &args) {
+    GatewayOptions o;
+    const auto broker = args.value("--broker");
+    if (!broker) throw UsageError("--broker URL is needed (mqtt://HOST[:PORT] or mqtts://...)");
+    o.broker = BrokerAddress::parse(*broker);
+    if (auto prefix = args.value("--prefix")) o.prefix = *prefix;
+    checkTopicPrefix(o.prefix);
+    o.clientId = args.value("--client-id").value_or(defaultClientId());
+    checkClientId(o.clientId);
+    if (auto qos = args.value("--qos")) o.qos = static_cast<int>(parseInteger(*qos, 0, 1, "--qos"));
+    if (auto queue = args.value("--queue"))
+        o.queue = static_cast<std::size_t>(
+            parseInteger(*queue, 1, static_cast<std::int64_t>(kLargestQueue), "--queue"));
+
+    o.caFile = args.value("--tls-ca").value_or("");
+    o.certFile = args.value("--tls-cert").value_or("");
+    o.keyFile = args.value("--tls-key").value_or("");
+    const bool tlsFiles = !o.caFile.empty() || !o.certFile.empty() || !o.keyFile.empty();
+    if (tlsFiles && !o.broker.tls)
+        throw UsageError("--tls-ca, --tls-cert and --tls-key need an mqtts:// broker");
+    if (o.certFile.empty() != o.keyFile.empty())
+        throw UsageError("--tls-cert and --tls-key go together");
+    if (!o.certFile.empty() && o.caFile.empty())
+        throw UsageError("--tls-cert needs --tls-ca (the CA of the broker's certificate)");
+
+    if (auto user = args.value("--username")) {
+        if (user->empty()) throw UsageError("--username: the user name is empty");
+        o.username = *user;
+    }
+    const auto passwordFile = args.value("--password-file");
+    if (passwordFile && !o.username) throw UsageError("--password-file needs --username");
+
+    // Files last: the usage faults are reported first, whatever the files hold.
+    if (!o.caFile.empty()) requireReadable(o.caFile, "--tls-ca");
+    if (!o.certFile.empty()) requireReadable(o.certFile, "--tls-cert");
+    if (!o.keyFile.empty()) requireReadable(o.keyFile, "--tls-key");
+    if (passwordFile) o.password = readPasswordFile(*passwordFile);
+    return o;
+}
+
+std::vector<OptionSpec> gatewayOptionSpecs() {
+    return {
+        {"--broker", "URL", "the broker: mqtt://HOST[:PORT] (1883) or mqtts://HOST[:PORT] (8883)"},
+        {"--prefix", "P", "the first topic level(s) (lyx)"},
+        {"--client-id", "ID", "the MQTT client ID (lyx-HOSTNAME)"},
+        {"--qos", "0|1", "quality of service of readings and replies (0)"},
+        {"--username", "U", "the user name to log in with"},
+        {"--password-file", "F", "the file whose first line is the password"},
+        {"--tls-ca", "FILE", "the CA certificate(s) to check the broker's with (PEM)"},
+        {"--tls-cert", "FILE", "a client certificate to log in with (PEM)"},
+        {"--tls-key", "FILE", "the client certificate's private key (PEM)"},
+        {"--queue", "N", "packets kept while the broker is away (10000)"},
+    };
+}
+
+}  // namespace lyx::cli

@@ -1,0 +1,50 @@
+// The options of `lyx mqtt`: the broker's address, the topic prefix and
+// client ID, the quality of service, credentials and TLS files, the queue size.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lyx::cli {
+
+class Arguments;
+struct OptionSpec;
+
+struct BrokerAddress {
+    std::string host;
+    int port = 1883;
+    bool tls = false;
+
+    // "mqtt://HOST[:PORT]", "mqtts://HOST[:PORT]" (TLS, port 8883) or a bare
+    // "HOST[:PORT]"; an IPv6 address in brackets. Raises UsageError.
+    static BrokerAddress parse(std::string_view url);
+    std::string url() const;
+};
+
+struct GatewayOptions {
+    BrokerAddress broker;
+    std::string prefix = "lyx";
+    std::string clientId;  // "lyx-HOSTNAME" unless given
+    int qos = 0;
+    std::optional<std::string> username;
+    std::optional<std::string> password;  // the first line of --password-file
+    std::string caFile;
+    std::string certFile;
+    std::string keyFile;
+    std::size_t queue = 10000;
+
+    // Raises UsageError for bad values and Failure(2) for files that cannot be read.
+    static GatewayOptions from(const Arguments &args);
+};
+
+std::vector<OptionSpec> gatewayOptionSpecs();
+
+// The password file's first line, without its line end. Raises Failure(2)
+// when it cannot be read or is empty; warns on standard error when other
+// users may read it.
+std::string readPasswordFile(const std::string &path);
+
+}  // namespace lyx::cli

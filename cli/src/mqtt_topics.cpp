@@ -1,0 +1,107 @@
+#include "mqtt_topics.hpp"
+
+#include <cstdio>
+#include <vector>
+
+#include "arguments.hpp"
+
+namespace lyx::cli {
+
+namespace {
+
+std::vector<std::string_view> levels(std::string_view topic) {
+    std::vector<std::string_view> out;
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t slash = topic.find('/', at);
+        if (slash == std::string_view::npos) {
+            out.push_back(topic.substr(at));
+            return out;
+        }
+        out.push_back(topic.substr(at, slash - at));
+        at = slash + 1;
+    }
+}
+
+// What is wrong with `level` as one topic level, or nothing.
+const char *levelFault(std::string_view level) {
+    if (level.empty()) return "has an empty topic level";
+    for (char c : level) {
+        if (c == '+' || c == '#') return "holds a wildcard ('+' or '#')";
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) return "holds a control character";
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void checkTopicPrefix(std::string_view prefix) {
+    if (prefix.empty()) throw UsageError("--prefix: the prefix is empty");
+    for (std::string_view level : levels(prefix))
+        if (const char *fault = levelFault(level))
+            throw UsageError("--prefix: '" + std::string(prefix) + "' " + fault);
+}
+
+void checkClientId(std::string_view id) {
+    if (id.find('/') != std::string_view::npos)
+        throw UsageError("--client-id: '" + std::string(id) + "' holds a '/'");
+    if (const char *fault = levelFault(id))
+        throw UsageError("--client-id: '" + std::string(id) + "' " +
+                         (id.empty() ? "is empty" : fault));
+}
+
+std::string stationLevel(std::int32_t id) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%06X", static_cast<unsigned>(id));
+    return text;
+}
+
+std::string unnamedStationLevel(int number) {
+    return "station-" + std::to_string(number);
+}
+
+Topics::Topics(std::string prefix, std::string clientId)
+    : prefix_(std::move(prefix)), clientId_(std::move(clientId)) {}
+
+std::string Topics::status() const {
+    return prefix_ + "/gateway/" + clientId_ + "/status";
+}
+
+std::string Topics::statusDetail() const {
+    return status() + "/detail";
+}
+
+std::string Topics::packet(std::string_view station, int tag) const {
+    return prefix_ + "/" + std::string(station) + "/" + std::to_string(tag) + "/packet";
+}
+
+std::string Topics::state(std::string_view station, int tag) const {
+    return prefix_ + "/" + std::string(station) + "/" + std::to_string(tag) + "/state";
+}
+
+std::string Topics::commands() const {
+    return prefix_ + "/cmd/#";
+}
+
+std::string Topics::stationCommands(std::string_view station) const {
+    return prefix_ + "/" + std::string(station) + "/cmd/#";
+}
+
+std::optional<CommandTopic> Topics::command(std::string_view topic) const {
+    if (topic.size() <= prefix_.size() + 1 || topic.substr(0, prefix_.size()) != prefix_ ||
+        topic[prefix_.size()] != '/')
+        return std::nullopt;
+    const auto rest = levels(topic.substr(prefix_.size() + 1));
+    if (rest.size() == 2 && rest[0] == "cmd" && !rest[1].empty())
+        return CommandTopic{"", std::string(rest[1])};
+    if (rest.size() == 3 && rest[1] == "cmd" && !rest[0].empty() && !rest[2].empty())
+        return CommandTopic{std::string(rest[0]), std::string(rest[2])};
+    return std::nullopt;
+}
+
+std::string Topics::result(std::string_view commandTopic) {
+    return std::string(commandTopic) + "/result";
+}
+
+}  // namespace lyx::cli

@@ -1,0 +1,474 @@
+"""lyx mqtt end to end: the real gateway between a real lyx-basestation-sim and a real mosquitto
+broker on 127.0.0.1, watched by real mosquitto_sub subscribers and commanded through
+mosquitto_pub."""
+
+import json
+import os
+import signal
+import subprocess
+import time
+
+import clitest
+from clitest import wait_for
+from mqttprocess import Broker, Subscriber, make_ca, publish
+
+CLIENT = "gw-test"
+STATUS = f"lyx/gateway/{CLIENT}/status"
+DETAIL = STATUS + "/detail"
+
+# Powered off: each test powers them up once the gateway is connected, so every packet sent
+# is one the gateway can have received.
+READINGS = """
+station 1 usb channel=1 id=0x001234
+module 0x000101 tag=101 type=int32 wave=ramp amplitude=1000000 period=1000s rate=40 power=off
+module 0x000102 tag=102 type=float value=2.5 rate=20 status=5 rssi=-20 quality=48 battery=low power=off
+module 0x000103 tag=103 type=string value="LC-1 ok" rate=10 error=yes power=off
+"""
+MODULES = {101: "0x000101", 102: "0x000102", 103: "0x000103"}
+
+
+class MqttTest(clitest.CliTest):
+    def setUp(self):
+        super().setUp()
+        self.brokers = []
+        self.subscribers = []
+        # A cleanup runs when a setUp fails too, so no process outlives its test.
+        self.addCleanup(self.end_everything)
+
+    def tearDown(self):
+        pass  # end_everything does it
+
+    def end_everything(self):
+        for process in self.running:
+            process.close()
+        for s in self.subscribers:
+            s.stop()
+        for b in self.brokers:
+            b.stop()
+        clitest.CliTest.tearDown(self)
+
+    def start_broker(self, **options):
+        broker = Broker(self.workspace.root, **options)
+        self.brokers.append(broker)
+        return broker
+
+    def subscribe(self, broker, *filters, **options):
+        subscriber = Subscriber(broker, self.workspace.root, filters, **options)
+        self.subscribers.append(subscriber)
+        return subscriber
+
+    def start_gateway(self, broker, *args, url=None):
+        return self.start_lyx("mqtt", "--broker", url or broker.url(), "--client-id", CLIENT,
+                              *args)
+
+    def wait_online(self, subscriber, after=0):
+        return subscriber.wait(STATUS, count=after + 1,
+                               match=lambda m: m.payload == "online")
+
+    def sent(self, tag, since=0.0):
+        return len([e for _, e in self.sim.events_of("data", since) if e.get("code") == str(tag)])
+
+    def power(self, state, *tags):
+        for tag in tags:
+            self.assertTrue(self.sim.command(f"power{state} {MODULES[tag]}").startswith("ok"))
+
+    def packets(self, subscriber, tag, station="001234"):
+        return [json.loads(m.payload) for m in subscriber.messages(f"lyx/{station}/{tag}/packet")]
+
+    def wait_all_published(self, subscriber, tags, timeout=20):
+        """Waits until every packet the simulator sent of `tags` has arrived (the modules are
+        off); returns the packets of each tag."""
+        wait_for(lambda: all(len(self.packets(subscriber, t)) >= self.sent(t) for t in tags),
+                 timeout=timeout, what="every packet sent to be published")
+        time.sleep(0.5)  # none more may come
+        return {t: self.packets(subscriber, t) for t in tags}
+
+
+class Publishing(MqttTest):
+    def test_status_online_retained_offline_on_stop_and_last_will_on_kill(self):
+        broker = self.start_broker()
+        self.start_simulator(READINGS)
+        gateway = self.start_gateway(broker)
+        wait_for(lambda: "connected to" in gateway.errors(), what="the gateway to connect")
+        late = self.subscribe(broker, STATUS)
+        self.assertTrue(self.wait_online(late)[0].retain)
+        self.assertEqual(gateway.stop(signal.SIGTERM), 0)
+        self.assertEqual(late.wait(STATUS, count=2)[-1].payload, "offline")
+        self.assertRegex(gateway.errors(), r'packets received, \d+ published, 0 dropped, 0 left '
+                                           r'unpublished; "offline" published')
+        # Killed, it cannot say so: the broker publishes its last will.
+        gateway = self.start_gateway(broker)
+        self.wait_online(late, after=1)
+        self.assertEqual(gateway.stop(signal.SIGKILL), -signal.SIGKILL)
+        self.assertEqual(late.wait(STATUS, count=4)[-1].payload, "offline")
+        after = self.subscribe(broker, STATUS)
+        message = after.wait(STATUS)[0]
+        self.assertEqual((message.payload, message.retain), ("offline", True))
+
+    def test_every_packet_once_in_order_with_its_json(self):
+        broker = self.start_broker()
+        self.start_simulator(READINGS)
+        sub = self.subscribe(broker, "lyx/+/+/packet", STATUS)
+        self.start_gateway(broker)
+        self.wait_online(sub)
+        self.power("up", 101, 102, 103)
+        time.sleep(3)
+        self.power("down", 101, 102, 103)
+        got = self.wait_all_published(sub, (101, 102, 103))
+        for tag in (101, 102, 103):
+            self.assertEqual(len(got[tag]), self.sent(tag), tag)
+        ramp = [p["value"] for p in got[101]]
+        self.assertGreater(len(ramp), 80)
+        self.assertEqual(ramp, sorted(set(ramp)))  # each once, in the order sent
+        self.assertEqual({k: v for k, v in got[102][0].items() if k != "time"},
+                         {"station": 1, "tag": 102, "value": 2.5, "value_type": "number",
+                          "status": 5, "rssi": -20, "cv": 48, "batt_low": True, "error": False})
+        self.assertEqual((got[103][0]["value"], got[103][0]["value_type"], got[103][0]["error"]),
+                         ("LC-1 ok", "text", True))
+        self.assertRegex(got[101][0]["time"],
+                         r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$")
+        self.assertFalse(any(m.retain for m in sub.messages() if m.topic.endswith("/packet")))
+
+    def test_retained_state_at_most_once_a_second_and_the_last_for_a_later_subscriber(self):
+        broker = self.start_broker()
+        self.start_simulator(READINGS)
+        sub = self.subscribe(broker, "lyx/#")
+        self.start_gateway(broker)
+        self.wait_online(sub)
+        self.power("up", 101, 102, 103)
+        time.sleep(3.5)
+        self.power("down", 101, 102, 103)
+        self.wait_all_published(sub, (101, 102, 103))
+        time.sleep(1.5)  # the last reading of each tag falls due
+        states = sub.messages("lyx/001234/101/state")
+        # 40 packets a second, one state a second at most: the first at once, then one at the
+        # end of each second.
+        self.assertLessEqual(len(states), 6)
+        self.assertGreaterEqual(len(states), 3)
+        times = [json.loads(m.payload)["time"] for m in states]
+        self.assertEqual(times, sorted(times))
+        later = self.subscribe(broker, "lyx/+/+/state")
+        retained = {m.topic: m for m in later.wait(count=3)}
+        for tag in (101, 102, 103):
+            with self.subTest(tag=tag):
+                last = sub.messages(f"lyx/001234/{tag}/packet")[-1]
+                state = retained[f"lyx/001234/{tag}/state"]
+                self.assertTrue(state.retain)
+                self.assertEqual(state.payload, last.payload)  # the last of the burst
+
+
+COMMANDS = """
+station 1 usb channel=1 id=0x001234
+module 0x0A0B0C tag=1234 type=float value=12.5 rate=5
+param 0x0A0B0C 20 type=float value=1.0 min=0.1 max=10
+param 0x0A0B0C 21 type=string value="LC-1" access=ro
+module 0x0A0B0D tag=1235 type=uint16 value=7 rate=5
+module 0x0A0B0E tag=1236 type=uint8 value=1 rate=5 answers=no
+module 66051 tag=42 channel=7 type=float value=12.5 rate=2 power=off
+"""
+LOAD_CELL = 0x0A0B0C
+COUNTER = 0x0A0B0D
+SILENT = 0x0A0B0E
+
+
+class Commands(MqttTest):
+    def setUp(self):
+        super().setUp()
+        self.broker = self.start_broker()
+        self.start_simulator(COMMANDS)
+        self.replies = self.subscribe(self.broker, "lyx/cmd/+/result", "lyx/+/cmd/+/result",
+                                      STATUS)
+        self.gateway = self.start_gateway(self.broker)
+        self.wait_online(self.replies)
+        wait_for(lambda: "base station 1 is 001234" in self.gateway.errors(),
+                 what="the station's ID")
+        self.next_id = 0
+
+    def request(self, topic, body, timeout=20):
+        """Publishes `body` (a dict, given an "id" here, or a text sent as it is) and returns
+        the reply that carries its id, or the next reply when the body is a text."""
+        before = len(self.replies.messages(topic + "/result"))
+        if isinstance(body, dict):
+            self.next_id += 1
+            request_id = f"req-{self.next_id}"
+            body = dict(body, id=request_id)
+            publish(self.broker, topic, json.dumps(body))
+            reply = self.replies.wait(topic + "/result", timeout=timeout,
+                                      match=lambda m: json.loads(m.payload)["id"] == request_id)
+            return json.loads(reply[0].payload)
+        publish(self.broker, topic, body)
+        return json.loads(self.replies.wait(topic + "/result", count=before + 1,
+                                            timeout=timeout)[-1].payload)
+
+    def heard(self, kind, since, **fields):
+        return [e for _, e in self.sim.events_of(kind, since)
+                if all(e.get(k) == str(v) for k, v in fields.items())]
+
+    def assertReply(self, reply, status, response, *texts):
+        self.assertEqual((reply["status"], reply["response"]), (status, response), reply)
+        for text in texts:
+            self.assertIn(text, reply["message"])
+
+    def test_module_commands_reach_the_modules(self):
+        since = time.monotonic()
+        reply = self.request("lyx/cmd/sleep", {"tag": 1235})
+        self.assertReply(reply, 0, "RT_ACK", "sleep sent to tag 1235")
+        self.assertEqual(reply["tags"], [1235])
+        self.assertTrue(self.heard("command", since, module=COUNTER, code=1))
+        self.assertFalse(self.heard("command", since, module=LOAD_CELL))
+        since = time.monotonic()
+        self.assertReply(self.request("lyx/001234/cmd/wake", {"module": hex(COUNTER)}),
+                         0, "RT_ACK", "is awake")
+        self.sim.wait_event("woken", since, match=lambda e: e.get("module") == str(COUNTER))
+        since = time.monotonic()
+        self.assertReply(self.request("lyx/cmd/pause", {"tag": 1234}), 0, "RT_ACK")
+        self.assertTrue(self.heard("command", since, module=LOAD_CELL, code=2))
+        since = time.monotonic()
+        reply = self.request("lyx/cmd/stay-awake", {"for": "3s"})
+        self.assertReply(reply, 0, None, "awake")
+        self.assertTrue(self.heard("command", since, module=COUNTER, code=3))
+        self.assertReply(self.request("lyx/cmd/read", {"module": SILENT, "param": 20}),
+                         1, "RT_NORESPONSE")
+
+    def test_parameters_pairing_and_station_commands(self):
+        since = time.monotonic()
+        reply = self.request("lyx/001234/cmd/read", {"module": LOAD_CELL, "param": 21})
+        self.assertReply(reply, 0, "RT_ACK")
+        self.assertEqual((reply["value"], reply["value_type"]), ("LC-1", "text"))
+        self.assertTrue(self.heard("read", since, module=LOAD_CELL, code=21))
+        self.assertReply(self.request("lyx/cmd/write", {"module": LOAD_CELL, "param": 20,
+                                                        "type": "float", "value": "2.5"}),
+                         0, "RT_ACK", "wrote parameter 20")
+        self.assertTrue(self.heard("written", since, module=LOAD_CELL, code=20))
+        self.assertReply(self.request("lyx/cmd/write", {"module": LOAD_CELL, "param": 20,
+                                                        "type": "float", "value": 50}),
+                         1, "RT_INVALID_DATA")
+        reply = self.request("lyx/cmd/send", {"tag": 500, "type": "uint16", "value": 4660,
+                                              "status": 3})
+        self.assertReply(reply, 0, None, "packet sent to tag 500")
+        self.assertTrue(self.heard("packet-to-tag", since, station=1, code=500))
+        reply = self.request("lyx/cmd/station", {"station": 1})
+        self.assertReply(reply, 0, "RT_ACK")
+        self.assertEqual((reply["station_id"], reply["channel"]), (0x001234, 1))
+
+        since = time.monotonic()
+        publish(self.broker, "lyx/cmd/pair", json.dumps({"seconds": 8, "id": "pairing"}))
+        self.sim.wait_event("bind-requested", since)
+        self.assertTrue(self.sim.command("powerup 66051").startswith("ok"))
+        reply = json.loads(self.replies.wait("lyx/cmd/pair/result")[0].payload)
+        self.assertEqual(reply["id"], "pairing")
+        self.assertReply(reply, 0, "RT_ACK", "paired module 66051")
+        self.assertEqual((reply["module"], reply["tag"]), (66051, 42))
+
+        since = time.monotonic()
+        self.assertReply(self.request("lyx/001234/cmd/channel", {"channel": 9}), 0, "RT_ACK")
+        self.assertTrue(self.heard("channel", since, station=1, code=9))
+
+    def test_bad_bodies_get_an_error_reply_and_reach_nothing(self):
+        since = time.monotonic()
+        cases = [
+            ("lyx/cmd/sleep", "not json", "the body is not JSON"),
+            ("lyx/cmd/sleep", "[1, 2]", "must be a JSON object, not array"),
+            ("lyx/cmd/sleep", "[" * 200 + "]" * 200, "nests deeper than"),
+            ("lyx/cmd/read", None, '"module" is missing'),
+            ("lyx/cmd/sleep", {"tga": 1235}, 'unknown field "tga"'),
+            ("lyx/cmd/sleep", {}, '"tag" is missing'),
+            ("lyx/cmd/sleep", {"tag": 1235, "all": True}, "not both"),
+            ("lyx/cmd/sleep", {"tag": "abc"}, "tag: expected a whole number"),
+            ("lyx/cmd/sleep", {"tag": 70000}, "tag: '70000' is out of range"),
+            ("lyx/cmd/sleep", {"all": "yes"}, "all: expected true or false"),
+            ("lyx/cmd/write", {"module": LOAD_CELL, "param": 20, "type": "double", "value": 1},
+             "type: 'double' is not one of"),
+            ("lyx/cmd/write", {"module": LOAD_CELL, "param": 20, "type": "uint8", "value": 300},
+             "value: '300' is out of range"),
+            ("lyx/cmd/stay-awake", {"for": "2 weeks"}, "for:"),
+            ("lyx/001234/cmd/station", {"station": 1}, 'leave "station" out'),
+            ("lyx/cmd/frobnicate", {}, "unknown command 'frobnicate'"),
+        ]
+        for topic, body, message in cases:
+            with self.subTest(topic=topic, body=body):
+                reply = self.request(topic, body)
+                self.assertReply(reply, 2, None, message)
+                if isinstance(body, dict):
+                    self.assertEqual(reply["id"], f"req-{self.next_id}")
+                else:
+                    self.assertIsNone(reply["id"])
+        self.assertFalse(self.heard("command", since) or self.heard("written", since))
+        # Still serving.
+        self.assertReply(self.request("lyx/cmd/station", {}), 0, "RT_ACK")
+        self.assertIsNone(self.gateway.process.poll())
+
+
+class Faults(MqttTest):
+    def outage(self, *gateway_args):
+        """A module sends while the broker is stopped for 5 s and started again; returns the
+        subscriber of the packets and the counters, the gateway and how many were sent."""
+        broker = self.start_broker(persistent=True)
+        self.start_simulator(READINGS)
+        # Sessions of their own on the broker, so messages published while they reconnect
+        # wait for them.
+        sub = self.subscribe(broker, "lyx/+/+/packet", STATUS, qos=1, client_id="outage-sub")
+        details = self.subscribe(broker, DETAIL, qos=1, client_id="outage-detail")
+        gateway = self.start_gateway(broker, "--qos", "1", *gateway_args)
+        self.wait_online(sub)
+        self.power("up", 101)
+        time.sleep(2)
+        broker.stop()
+        wait_for(lambda: "was lost" in gateway.errors(), what="the gateway to notice")
+        time.sleep(5)
+        broker.start()
+        wait_for(lambda: gateway.errors().count("connected to") == 2, timeout=40,
+                 what="the gateway to reconnect by itself")
+        time.sleep(2)
+        self.power("down", 101)
+        return sub, details, gateway, self.sent(101)
+
+    def quiet(self, sub):
+        """Waits until no packet has come for 2 s."""
+        counts = []
+        def still():
+            counts.append(len(sub.messages()))
+            return len(counts) > 4 and counts[-1] == counts[-5]
+        wait_for(still, timeout=60, interval=0.5, what="the packets to stop coming")
+
+    def final_counts(self, gateway, sub, details):
+        """The counters the gateway publishes as it stops, once it has published what waited."""
+        self.quiet(sub)
+        before = len(details.messages(DETAIL))
+        self.assertEqual(gateway.stop(signal.SIGTERM), 0)
+        counts = json.loads(details.wait(DETAIL, count=before + 1)[-1].payload)
+        self.quiet(sub)
+        return counts
+
+    def test_broker_outage_loses_nothing_while_the_queue_has_room(self):
+        sub, details, gateway, sent = self.outage()
+        wait_for(lambda: len({p["value"] for p in self.packets(sub, 101)}) >= sent,
+                 timeout=30, what="the queued packets")
+        values = [p["value"] for p in self.packets(sub, 101)]
+        self.assertEqual(len(set(values)), sent)
+        unique = list(dict.fromkeys(values))
+        self.assertEqual(unique, sorted(unique))
+        self.assertRegex(gateway.errors(), r"\d+ packets waiting; trying again in \d")
+        counts = self.final_counts(gateway, sub, details)
+        self.assertEqual((counts["received"], counts["dropped"], counts["connections"]),
+                         (sent, 0, 2))
+
+    def test_a_small_queue_drops_the_oldest_and_counts_them(self):
+        sub, details, gateway, sent = self.outage("--queue", "20")
+        detail = self.final_counts(gateway, sub, details)
+        self.assertEqual(detail["received"], sent)
+        values = sorted({p["value"] for p in self.packets(sub, 101)})
+        self.assertGreater(detail["dropped"], 100)  # 5 s at 40 a second, 20 kept
+        self.assertEqual(detail["dropped"], sent - len(values))
+        # The ramp climbs by about the same step every packet: what is missing is one run, the
+        # oldest packets of the outage.
+        steps = [b - a for a, b in zip(values, values[1:])]
+        step = sorted(steps)[len(steps) // 2]
+        gaps = [s for s in steps if s > 1.5 * step]
+        self.assertEqual(len(gaps), 1, steps)
+        self.assertAlmostEqual(gaps[0] / step, detail["dropped"] + 1, delta=1)
+
+    def test_a_station_replugged_with_another_id_gets_its_new_topics(self):
+        broker = self.start_broker()
+        sim = self.start_simulator(READINGS)
+        sub = self.subscribe(broker, "lyx/#")
+        gateway = self.start_gateway(broker)
+        self.wait_online(sub)
+        self.power("up", 101)
+        sub.wait("lyx/001234/101/packet", count=10)
+        self.assertTrue(sim.command("unplug 1").startswith("ok"))
+        time.sleep(6)  # long enough a silence for another station to have taken the slot
+        self.assertTrue(sim.command("station 1 id=0x005678").startswith("ok"))
+        before = len(sub.messages("lyx/001234/101/packet"))
+        self.assertTrue(sim.command("plug 1").startswith("ok"))
+        sub.wait("lyx/005678/101/packet", count=20)
+        self.assertIn("base station 1 is now 005678 (was 001234)", gateway.errors())
+        self.assertEqual(len(sub.messages("lyx/001234/101/packet")), before)
+        values = [json.loads(m.payload)["value"] for m in sub.messages()
+                  if m.topic.endswith("/101/packet")]
+        self.assertEqual(values, sorted(set(values)))
+        # Its command topics follow it.
+        publish(broker, "lyx/005678/cmd/station", '{"id":"replugged"}')
+        reply = json.loads(sub.wait("lyx/005678/cmd/station/result")[0].payload)
+        self.assertEqual((reply["id"], reply["station_id"]), ("replugged", 0x005678))
+
+
+class Security(MqttTest):
+    def test_tls_with_a_test_ca_and_a_client_certificate(self):
+        files = make_ca(self.workspace.root, "good")
+        broker = self.start_broker(tls={"ca": files["ca"], "cert": files["cert"],
+                                        "key": files["key"], "require_certificate": True})
+        self.start_simulator(READINGS)
+        tls = ("--cafile", files["ca"], "--cert", files["client-cert"],
+               "--key", files["client-key"])
+        sub = self.subscribe(broker, "lyx/#", extra=tls)
+        self.start_gateway(broker, "--tls-ca", files["ca"], "--tls-cert", files["client-cert"],
+                           "--tls-key", files["client-key"], url=broker.url("mqtts"))
+        self.wait_online(sub)
+        self.power("up", 102)
+        self.assertEqual(json.loads(sub.wait("lyx/001234/102/packet")[0].payload)["value"], 2.5)
+
+    def test_a_broker_certificate_from_another_ca_is_refused_with_a_clear_message(self):
+        good = make_ca(self.workspace.root, "good")
+        other = make_ca(self.workspace.root, "other")
+        broker = self.start_broker(tls={"ca": good["ca"], "cert": good["cert"],
+                                        "key": good["key"]})
+        sub = self.subscribe(broker, "lyx/#", extra=("--cafile", good["ca"]))
+        self.start_simulator(READINGS)
+        gateway = self.start_gateway(broker, "--tls-ca", other["ca"], url=broker.url("mqtts"))
+        wait_for(lambda: "certificate verify failed" in gateway.errors(), timeout=20,
+                 what="the refusal")
+        self.assertIn(f"cannot connect to mqtts://127.0.0.1:{broker.port}: the TLS handshake "
+                      "failed: certificate verify failed (is the broker's certificate signed by "
+                      "the CA of --tls-ca", gateway.errors())
+        self.assertFalse(sub.messages(STATUS))
+        self.assertEqual(gateway.stop(signal.SIGTERM), 0)
+
+    def test_user_name_and_password_file(self):
+        passwords = self.workspace.path("broker-passwords")
+        subprocess.run(["mosquitto_passwd", "-b", "-c", passwords, "gateway", "s3cret"],
+                       check=True, capture_output=True)
+        broker = self.start_broker(password_file=passwords)
+        sub = self.subscribe(broker, STATUS, extra=("-u", "gateway", "-P", "s3cret"))
+        self.start_simulator(READINGS)
+        secret = self.workspace.path("password")
+        with open(os.open(secret, os.O_CREAT | os.O_WRONLY, 0o600), "w") as f:
+            f.write("wrong\n")
+        refused = self.start_gateway(broker, "--username", "gateway", "--password-file", secret)
+        wait_for(lambda: "refused the connection: Connection Refused: not authorised"
+                 in refused.errors(), what="the refusal")
+        self.assertEqual(refused.stop(signal.SIGTERM), 0)
+        with open(secret, "w") as f:
+            f.write("s3cret\n")
+        gateway = self.start_gateway(broker, "--username", "gateway", "--password-file", secret)
+        self.wait_online(sub)
+        self.assertNotIn("can be read by other users", gateway.errors())
+
+
+class Usage(MqttTest):
+    def test_bad_options_name_what_is_wrong(self):
+        ca = self.workspace.path("missing-ca.pem")
+        cases = [
+            ((), "--broker URL is needed"),
+            (("--broker", "ftp://host"), "unknown scheme 'ftp://'"),
+            (("--broker", "mqtt://user:pw@host"), "--password-file"),
+            (("--broker", "mqtt://host:0"), "--broker port: '0' is out of range"),
+            (("--broker", "host", "--qos", "2"), "--qos: '2' is out of range"),
+            (("--broker", "host", "--queue", "0"), "--queue: '0' is out of range"),
+            (("--broker", "host", "--prefix", "a/+/b"), "holds a wildcard"),
+            (("--broker", "host", "--prefix", "a//b"), "has an empty topic level"),
+            (("--broker", "host", "--client-id", "a/b"), "--client-id: 'a/b' holds a '/'"),
+            (("--broker", "host", "--tls-ca", ca), "need an mqtts:// broker"),
+            (("--broker", "mqtts://host", "--tls-cert", ca), "go together"),
+            (("--broker", "mqtts://host", "--tls-ca", ca), f"--tls-ca: cannot read {ca}"),
+            (("--broker", "host", "--password-file", ca), "--password-file needs --username"),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                done = self.lyx("mqtt", *args)
+                self.assertExit(done, 2, message)
+                self.assertEqual(len(done.stderr.strip().splitlines()), 1, done.stderr)
+
+
+if __name__ == "__main__":
+    clitest.main()

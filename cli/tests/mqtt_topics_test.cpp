@@ -1,0 +1,77 @@
+#include "mqtt_topics.hpp"
+
+#include <gtest/gtest.h>
+
+#include "arguments.hpp"
+#include "mqtt_options.hpp"
+
+namespace lyx::cli {
+namespace {
+
+TEST(MqttTopics, TreeUnderThePrefix) {
+    const Topics t("site/lyx", "gw1");
+    EXPECT_EQ(t.status(), "site/lyx/gateway/gw1/status");
+    EXPECT_EQ(t.statusDetail(), "site/lyx/gateway/gw1/status/detail");
+    EXPECT_EQ(t.packet(stationLevel(0x001234), 101), "site/lyx/001234/101/packet");
+    EXPECT_EQ(t.state(stationLevel(0x001234), 101), "site/lyx/001234/101/state");
+    EXPECT_EQ(t.commands(), "site/lyx/cmd/#");
+    EXPECT_EQ(t.stationCommands("001234"), "site/lyx/001234/cmd/#");
+    EXPECT_EQ(stationLevel(0x12345678), "12345678");
+    EXPECT_EQ(unnamedStationLevel(2), "station-2");
+    EXPECT_EQ(Topics::result("lyx/cmd/sleep"), "lyx/cmd/sleep/result");
+}
+
+TEST(MqttTopics, CommandTopicsAndWhatIsNotOne) {
+    const Topics t("site/lyx", "gw1");
+    auto gatewayWide = t.command("site/lyx/cmd/sleep");
+    ASSERT_TRUE(gatewayWide);
+    EXPECT_EQ(gatewayWide->station, "");
+    EXPECT_EQ(gatewayWide->name, "sleep");
+    auto station = t.command("site/lyx/001234/cmd/read");
+    ASSERT_TRUE(station);
+    EXPECT_EQ(station->station, "001234");
+    EXPECT_EQ(station->name, "read");
+    // Replies (ours come back through the same subscription), other depths, other prefixes.
+    for (const char *topic :
+         {"site/lyx/cmd/sleep/result", "site/lyx/001234/cmd/read/result", "site/lyx/cmd",
+          "site/lyx/cmd/", "site/lyx/001234/cmd", "site/lyxx/cmd/sleep", "other/cmd/sleep",
+          "site/lyx", "site/lyx/001234/101/packet"})
+        EXPECT_FALSE(t.command(topic)) << topic;
+}
+
+TEST(MqttTopics, PrefixAndClientIdMustBeUsableLevels) {
+    EXPECT_NO_THROW(checkTopicPrefix("plant 1/lyx"));
+    for (const char *bad : {"", "a/+/b", "lyx/#", "a//b", "/lyx", "lyx/"})
+        EXPECT_THROW(checkTopicPrefix(bad), UsageError) << bad;
+    EXPECT_NO_THROW(checkClientId("lyx-host.local"));
+    for (const char *bad : {"", "a/b", "a+b", "a#"})
+        EXPECT_THROW(checkClientId(bad), UsageError) << bad;
+}
+
+TEST(BrokerAddress, SchemesPortsAndHosts) {
+    const struct {
+        const char *url, *host;
+        int port;
+        bool tls;
+    } good[] = {
+        {"mqtt://broker", "broker", 1883, false},
+        {"mqtts://broker", "broker", 8883, true},
+        {"mqtt://10.0.0.5:1884/", "10.0.0.5", 1884, false},
+        {"broker.local:2000", "broker.local", 2000, false},
+        {"mqtts://[::1]:8884", "::1", 8884, true},
+        {"mqtt://[fe80::1]", "fe80::1", 1883, false},
+    };
+    for (const auto &g : good) {
+        const BrokerAddress a = BrokerAddress::parse(g.url);
+        EXPECT_EQ(a.host, g.host) << g.url;
+        EXPECT_EQ(a.port, g.port) << g.url;
+        EXPECT_EQ(a.tls, g.tls) << g.url;
+    }
+    EXPECT_EQ(BrokerAddress::parse("mqtts://[::1]").url(), "mqtts://[::1]:8883");
+    for (const char *bad : {"http://host", "mqtt://", "mqtt://:1883", "mqtt://host:", "host:99999",
+                            "mqtt://u:p@host", "mqtt://host/path", "::1", "mqtt://[::1"})
+        EXPECT_THROW(BrokerAddress::parse(bad), UsageError) << bad;
+}
+
+}  // namespace
+}  // namespace lyx::cli
