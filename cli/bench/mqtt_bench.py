@@ -7,7 +7,6 @@ the CPU share of the gateway.
     /usr/bin/python3 cli/bench/mqtt_bench.py --bin build/release/bin --lib build/release/lib
 """
 
-import argparse
 import datetime
 import json
 import os
@@ -22,18 +21,9 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "sim", "testing"))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 from mqttprocess import Broker, Subscriber  # noqa: E402
 from simprocess import Build, Simulator, Workspace, end_process, wait_for  # noqa: E402
+from three_stations import (MODULES, arguments, cpu_seconds, packets_sent,  # noqa: E402
+                            power, scenario)
 
-SCENARIO = "".join(
-    f"station {n} usb channel={n} id=0x00000{n}\n"
-    f"module 0x0C000{n} tag={100 + n} channel={n} type=int32 wave=ramp amplitude=1000000 "
-    f"period=1000s rate={{rate}} power=off\n" for n in (1, 2, 3))
-MODULES = ("0x0C0001", "0x0C0002", "0x0C0003")
-
-
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def gateway_time(text):
@@ -44,9 +34,7 @@ def run(args, qos):
     workspace = Workspace(Build(args.bin, args.lib, ""))
     sim = gateway = broker = sub = None
     try:
-        path = workspace.path("scenario.scn")
-        with open(path, "w") as f:
-            f.write(SCENARIO.format(rate=args.rate))
+        path = workspace.write("scenario.scn", scenario(args.rate))
         sim = Simulator(workspace, path, ("--quiet",))
         broker = Broker(workspace.root)
         sub = Subscriber(broker, workspace.root, ["lyx/+/+/packet"], qos=qos)
@@ -57,15 +45,12 @@ def run(args, qos):
         wait_for(lambda: "connected to" in open(workspace.path("gateway.err")).read(),
                  timeout=20, what="the gateway to connect")
         cpu0, wall0 = cpu_seconds(gateway.pid), time.monotonic()
-        for m in MODULES:
-            sim.command(f"powerup {m}")
+        power(sim, True)
         time.sleep(args.seconds)
-        for m in MODULES:
-            sim.command(f"powerdown {m}")
+        power(sim, False)
         wall = time.monotonic() - wall0
         cpu = cpu_seconds(gateway.pid) - cpu0
-        per_station = [int(sim.command(f"show module {m}").split("packets=")[1].split()[0])
-                       for m in MODULES]
+        per_station = packets_sent(sim)
         sent = sum(per_station)
         # Whatever is still on its way.
         last, stable = -1, 0
@@ -111,11 +96,7 @@ def run(args, qos):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--lib", required=True)
-    parser.add_argument("--seconds", type=float, default=60)
-    parser.add_argument("--rate", type=int, default=1000)
+    parser = arguments()
     parser.add_argument("--qos", type=int, choices=(0, 1), action="append")
     args = parser.parse_args()
     for qos in args.qos or (0, 1):

@@ -91,6 +91,17 @@ class CliTest(unittest.TestCase):
         self.running.append(process)
         return process
 
+    def heard(self, kind, since, **fields):
+        """The simulator's events of `kind` since `since` whose fields match."""
+        return [e for _, e in self.sim.events_of(kind, since)
+                if all(e.get(k) == str(v) for k, v in fields.items())]
+
+    def assertHeard(self, kind, since, **fields):
+        """Such an event comes (its line may still be on its way from the simulator when the
+        answer that follows it has already arrived); returns the first."""
+        return self.sim.wait_event(kind, since, timeout=5,
+                                   match=lambda e: all(e.get(k) == str(v) for k, v in fields.items()))[1]
+
     def assertExit(self, done, status, *texts):
         """`done` ended with `status` and its output holds every one of `texts`."""
         output = done.stdout + done.stderr

@@ -6,34 +6,18 @@ import signal
 import time
 
 import clitest
-
-NETWORK = """
-station 1 usb channel=1 id=0x001234
-module 0x0A0B0C tag=1234 type=float value=12.5 rate=5
-param 0x0A0B0C 20 type=float value=1.0 min=0.1 max=10
-param 0x0A0B0C 21 type=string value="LC-1" access=ro
-module 0x0A0B0D tag=1235 type=uint16 value=7 rate=5
-module 0x0A0B0E tag=1236 type=uint8 value=1 rate=5 answers=no
-module 66051 tag=42 channel=7 type=float value=12.5 rate=2 power=off
-"""
-LOAD_CELL = 0x0A0B0C
-COUNTER = 0x0A0B0D
+from networks import COMMAND_NETWORK, COUNTER, LOAD_CELL
 
 
 class Commands(clitest.CliTest):
     def setUp(self):
         super().setUp()
-        self.start_simulator(NETWORK)
-
-    def heard(self, kind, since, **fields):
-        """The simulator's events of `kind` since `since` whose fields match."""
-        return [e for _, e in self.sim.events_of(kind, since)
-                if all(e.get(k) == str(v) for k, v in fields.items())]
+        self.start_simulator(COMMAND_NETWORK)
 
     def test_sleep_and_wake_a_module(self):
         since = time.monotonic()
         self.assertExit(self.lyx("sleep", "1235"), 0, "sleep sent to tag 1235")
-        self.assertTrue(self.heard("command", since, module=COUNTER, code=1))
+        self.assertHeard("command", since, module=COUNTER, code=1)
         self.sim.wait_event("asleep", since, match=lambda e: e.get("module") == str(COUNTER))
         self.assertFalse(self.heard("command", since, module=LOAD_CELL))  # only that tag
         since = time.monotonic()
@@ -44,14 +28,14 @@ class Commands(clitest.CliTest):
     def test_pause_one_module(self):
         since = time.monotonic()
         self.assertExit(self.lyx("pause", "1234"), 0, "pause sent to tag 1234")
-        self.assertTrue(self.heard("command", since, module=LOAD_CELL, code=2))
+        self.assertHeard("command", since, module=LOAD_CELL, code=2)
         self.assertFalse(self.heard("command", since, module=COUNTER, code=2))
 
     def test_sleep_every_module(self):
         since = time.monotonic()
         self.assertExit(self.lyx("sleep", "--all"), 0, "sleep sent to tags 1234, 1235, 1236")
         for module in (LOAD_CELL, COUNTER):
-            self.assertTrue(self.heard("command", since, module=module, code=1), module)
+            self.assertHeard("command", since, module=module, code=1)
 
     def test_a_sleep_nobody_hears_and_a_module_that_does_not_answer(self):
         self.assertExit(self.lyx("sleep", "999"), 1,
@@ -65,7 +49,7 @@ class Commands(clitest.CliTest):
         self.assertExit(self.lyx("stay-awake", "--for", "4s"), 0, "kept 3 modules awake (tags 1234, 1235, 1236)")
         # Every module heard gets the command, again after five seconds at the most.
         for module in (LOAD_CELL, COUNTER):
-            self.assertTrue(self.heard("command", since, module=module, code=3), module)
+            self.assertHeard("command", since, module=module, code=3)
 
     def test_pair_a_module_powered_up_meanwhile(self):
         since = time.monotonic()
@@ -74,7 +58,7 @@ class Commands(clitest.CliTest):
         self.assertTrue(self.sim.command("powerup 66051").startswith("ok"))
         self.assertEqual(lyx.process.wait(timeout=15), 0, lyx.errors())
         self.assertIn("paired module 66051 (0x010203) tag 42", lyx.output())
-        self.assertTrue(self.heard("paired", since, module=66051))
+        self.assertHeard("paired", since, module=66051)
         self.assertExit(self.lyx("pair", "--seconds", "1"), 1,
                         "no module paired within 1 s (RT_NORESPONSE)")
 
@@ -82,7 +66,7 @@ class Commands(clitest.CliTest):
         self.assertExit(self.lyx("station"), 0, "base station 1: ID 4660 (0x001234), channel 1")
         since = time.monotonic()
         self.assertExit(self.lyx("channel", "7"), 0, "base station 1 is now on channel 7")
-        self.assertTrue(self.heard("channel", since, station=1, code=7))
+        self.assertHeard("channel", since, station=1, code=7)
         self.assertExit(self.lyx("station"), 0, "channel 7")
 
     def test_parameters_round_trip(self):
@@ -90,7 +74,7 @@ class Commands(clitest.CliTest):
         since = time.monotonic()
         self.assertExit(self.lyx("write", hex(LOAD_CELL), "20", "float", "2.5"), 0,
                         "wrote parameter 20 of module 658188")
-        self.assertTrue(self.heard("written", since, module=LOAD_CELL, code=20))
+        self.assertHeard("written", since, module=LOAD_CELL, code=20)
         self.assertEqual(self.lyx("read", hex(LOAD_CELL), "20").stdout.strip(), "2.5")
         # The module refuses a value beyond its limits, and a read-only parameter.
         self.assertExit(self.lyx("write", hex(LOAD_CELL), "20", "float", "50"), 1,
@@ -101,9 +85,8 @@ class Commands(clitest.CliTest):
         since = time.monotonic()
         self.assertExit(self.lyx("send", "500", "uint16", "4660", "--status", "3"), 0,
                         "packet sent to tag 500 through base station 1")
-        sent = self.heard("packet-to-tag", since, station=1, code=500)
-        self.assertTrue(sent)
-        self.assertTrue(sent[0]["line"].endswith(" 03 02 12 34"), sent[0]["line"])  # status, type, value
+        sent = self.assertHeard("packet-to-tag", since, station=1, code=500)
+        self.assertTrue(sent["line"].endswith(" 03 02 12 34"), sent["line"])  # status, type, value
         block = "00000100" + "FFFFFFFF" + "00" * 32 + "012C"
         self.assertExit(self.lyx("rlx", block), 0, "timestamp 300  readings 256 -1 0 0 0 0 0 0 0 0")
 

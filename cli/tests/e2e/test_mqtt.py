@@ -11,6 +11,7 @@ import time
 import clitest
 from clitest import wait_for
 from mqttprocess import Broker, Subscriber, make_ca, publish
+from networks import COMMAND_NETWORK, COUNTER, LOAD_CELL, SILENT
 
 CLIENT = "gw-test"
 STATUS = f"lyx/gateway/{CLIENT}/status"
@@ -157,25 +158,11 @@ class Publishing(MqttTest):
                 self.assertEqual(state.payload, last.payload)  # the last of the burst
 
 
-COMMANDS = """
-station 1 usb channel=1 id=0x001234
-module 0x0A0B0C tag=1234 type=float value=12.5 rate=5
-param 0x0A0B0C 20 type=float value=1.0 min=0.1 max=10
-param 0x0A0B0C 21 type=string value="LC-1" access=ro
-module 0x0A0B0D tag=1235 type=uint16 value=7 rate=5
-module 0x0A0B0E tag=1236 type=uint8 value=1 rate=5 answers=no
-module 66051 tag=42 channel=7 type=float value=12.5 rate=2 power=off
-"""
-LOAD_CELL = 0x0A0B0C
-COUNTER = 0x0A0B0D
-SILENT = 0x0A0B0E
-
-
 class Commands(MqttTest):
     def setUp(self):
         super().setUp()
         self.broker = self.start_broker()
-        self.start_simulator(COMMANDS)
+        self.start_simulator(COMMAND_NETWORK)
         self.replies = self.subscribe(self.broker, "lyx/cmd/+/result", "lyx/+/cmd/+/result",
                                       STATUS)
         self.gateway = self.start_gateway(self.broker)
@@ -200,10 +187,6 @@ class Commands(MqttTest):
         return json.loads(self.replies.wait(topic + "/result", count=before + 1,
                                             timeout=timeout)[-1].payload)
 
-    def heard(self, kind, since, **fields):
-        return [e for _, e in self.sim.events_of(kind, since)
-                if all(e.get(k) == str(v) for k, v in fields.items())]
-
     def assertReply(self, reply, status, response, *texts):
         self.assertEqual((reply["status"], reply["response"]), (status, response), reply)
         for text in texts:
@@ -214,7 +197,7 @@ class Commands(MqttTest):
         reply = self.request("lyx/cmd/sleep", {"tag": 1235})
         self.assertReply(reply, 0, "RT_ACK", "sleep sent to tag 1235")
         self.assertEqual(reply["tags"], [1235])
-        self.assertTrue(self.heard("command", since, module=COUNTER, code=1))
+        self.assertHeard("command", since, module=COUNTER, code=1)
         self.assertFalse(self.heard("command", since, module=LOAD_CELL))
         since = time.monotonic()
         self.assertReply(self.request("lyx/001234/cmd/wake", {"module": hex(COUNTER)}),
@@ -222,11 +205,11 @@ class Commands(MqttTest):
         self.sim.wait_event("woken", since, match=lambda e: e.get("module") == str(COUNTER))
         since = time.monotonic()
         self.assertReply(self.request("lyx/cmd/pause", {"tag": 1234}), 0, "RT_ACK")
-        self.assertTrue(self.heard("command", since, module=LOAD_CELL, code=2))
+        self.assertHeard("command", since, module=LOAD_CELL, code=2)
         since = time.monotonic()
         reply = self.request("lyx/cmd/stay-awake", {"for": "3s"})
         self.assertReply(reply, 0, None, "awake")
-        self.assertTrue(self.heard("command", since, module=COUNTER, code=3))
+        self.assertHeard("command", since, module=COUNTER, code=3)
         self.assertReply(self.request("lyx/cmd/read", {"module": SILENT, "param": 20}),
                          1, "RT_NORESPONSE")
 
@@ -235,18 +218,18 @@ class Commands(MqttTest):
         reply = self.request("lyx/001234/cmd/read", {"module": LOAD_CELL, "param": 21})
         self.assertReply(reply, 0, "RT_ACK")
         self.assertEqual((reply["value"], reply["value_type"]), ("LC-1", "text"))
-        self.assertTrue(self.heard("read", since, module=LOAD_CELL, code=21))
+        self.assertHeard("read", since, module=LOAD_CELL, code=21)
         self.assertReply(self.request("lyx/cmd/write", {"module": LOAD_CELL, "param": 20,
                                                         "type": "float", "value": "2.5"}),
                          0, "RT_ACK", "wrote parameter 20")
-        self.assertTrue(self.heard("written", since, module=LOAD_CELL, code=20))
+        self.assertHeard("written", since, module=LOAD_CELL, code=20)
         self.assertReply(self.request("lyx/cmd/write", {"module": LOAD_CELL, "param": 20,
                                                         "type": "float", "value": 50}),
                          1, "RT_INVALID_DATA")
         reply = self.request("lyx/cmd/send", {"tag": 500, "type": "uint16", "value": 4660,
                                               "status": 3})
         self.assertReply(reply, 0, None, "packet sent to tag 500")
-        self.assertTrue(self.heard("packet-to-tag", since, station=1, code=500))
+        self.assertHeard("packet-to-tag", since, station=1, code=500)
         reply = self.request("lyx/cmd/station", {"station": 1})
         self.assertReply(reply, 0, "RT_ACK")
         self.assertEqual((reply["station_id"], reply["channel"]), (0x001234, 1))
@@ -262,7 +245,7 @@ class Commands(MqttTest):
 
         since = time.monotonic()
         self.assertReply(self.request("lyx/001234/cmd/channel", {"channel": 9}), 0, "RT_ACK")
-        self.assertTrue(self.heard("channel", since, station=1, code=9))
+        self.assertHeard("channel", since, station=1, code=9)
 
     def test_bad_bodies_get_an_error_reply_and_reach_nothing(self):
         since = time.monotonic()
