@@ -116,8 +116,11 @@ void GatewayLink::runCommands() {
             }
         }
         if (station != 0) outcome = runRequest(net_, request, station, stopFd_);
-        std::fprintf(stderr, "lyx mqtt: %s on %s: %s\n", request.name.c_str(),
-                     command->topic.c_str(), outcome.message.c_str());
+        // The journal's line: which request, how the network answered, what it said.
+        const std::string who = request.id.empty() ? "" : " (id " + request.id + ")";
+        const std::string answer = outcome.response.empty() ? "" : outcome.response + ", ";
+        std::fprintf(stderr, "lyx mqtt: %s on %s%s: %s%s\n", request.name.c_str(),
+                     command->topic.c_str(), who.c_str(), answer.c_str(), outcome.message.c_str());
         publisher_.reply(Topics::result(command->topic),
                          replyJson(request.name, request.id, outcome));
         // A station read by the request itself: its ID is fresh.

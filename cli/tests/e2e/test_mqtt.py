@@ -212,6 +212,8 @@ class Commands(MqttTest):
         self.assertHeard("command", since, module=COUNTER, code=3)
         self.assertReply(self.request("lyx/cmd/read", {"module": SILENT, "param": 20}),
                          1, "RT_NORESPONSE")
+        # Its journal names each request by its id, with the network's answer.
+        self.assertIn('read on lyx/cmd/read (id "req-5"): RT_NORESPONSE, ', self.gateway.errors())
 
     def test_parameters_pairing_and_station_commands(self):
         since = time.monotonic()
@@ -350,6 +352,36 @@ class Faults(MqttTest):
         gaps = [s for s in steps if s > 1.5 * step]
         self.assertEqual(len(gaps), 1, steps)
         self.assertAlmostEqual(gaps[0] / step, detail["dropped"] + 1, delta=1)
+
+    def test_a_broker_killed_and_started_empty_gets_the_status_and_states_again(self):
+        # Without persistence the restarted broker has lost every retained message: the
+        # gateway must say "online" again and give back each tag's state, although the modules
+        # have stopped sending and no new reading would bring them.
+        broker = self.start_broker()
+        self.start_simulator(READINGS)
+        sub = self.subscribe(broker, "lyx/#")
+        gateway = self.start_gateway(broker)
+        self.wait_online(sub)
+        self.power("up", 101, 102, 103)
+        time.sleep(2)
+        self.power("down", 101, 102, 103)
+        self.wait_all_published(sub, (101, 102, 103))
+        time.sleep(1.5)  # the last reading of each tag falls due
+        last = {t: sub.messages(f"lyx/001234/{t}/packet")[-1].payload for t in (101, 102, 103)}
+        broker.kill()
+        wait_for(lambda: "was lost" in gateway.errors(), what="the gateway to notice")
+        time.sleep(5)
+        broker.start()
+        wait_for(lambda: gateway.errors().count("connected to") == 2, timeout=40,
+                 what="the gateway to reconnect by itself")
+        later = self.subscribe(broker, STATUS, "lyx/+/+/state")
+        retained = {m.topic: m for m in later.wait(count=4)}
+        self.assertEqual((retained[STATUS].payload, retained[STATUS].retain), ("online", True))
+        for tag in (101, 102, 103):
+            with self.subTest(tag=tag):
+                state = retained[f"lyx/001234/{tag}/state"]
+                self.assertTrue(state.retain)
+                self.assertEqual(state.payload, last[tag])
 
     def test_a_station_replugged_with_another_id_gets_its_new_topics(self):
         broker = self.start_broker()
