@@ -16,8 +16,8 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "sim",
                                 "testing"))
 from simprocess import Build, Simulator, Workspace, end_process, wait_for  # noqa: E402
-from three_stations import (MODULES, arguments, cpu_seconds, packets_sent,  # noqa: E402
-                            power, scenario)
+from three_stations import (MODULES, arguments, packets_sent, scenario,  # noqa: E402
+                            send_for)
 
 
 
@@ -35,12 +35,7 @@ def main():
                                stdout=subprocess.DEVNULL, stderr=err)
         wait_for(lambda: "logging to" in open(workspace.path("lyx.err")).read(), timeout=20,
                  what="lyx to listen")
-        cpu0, wall0 = cpu_seconds(lyx.pid), time.monotonic()
-        power(sim, True)
-        time.sleep(args.seconds)
-        power(sim, False)
-        wall = time.monotonic() - wall0
-        cpu = cpu_seconds(lyx.pid) - cpu0
+        cpu = send_for(sim, args.seconds, lyx.pid)
         time.sleep(1.0)
         sent = sum(packets_sent(sim))
         lyx.send_signal(signal.SIGINT)
@@ -53,7 +48,7 @@ def main():
         summary = open(workspace.path("lyx.err")).read().strip().splitlines()[-1]
         print(f"lyx log: {len(MODULES)} stations x {args.rate} packets/s for {args.seconds:.0f} s")
         print(f"  packets sent {sent}, rows logged {rows} ({'all' if rows == sent else rows - sent})")
-        print(f"  CPU of lyx {100.0 * cpu / wall:.1f} % of one core")
+        print(f"  CPU of lyx {cpu:.1f} % of one core")
         print(f"  {summary}")
         stats = sim.command("show stats")
         print(f"  simulator: {stats}")

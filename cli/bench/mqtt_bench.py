@@ -21,8 +21,8 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "sim", "testing"))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 from mqttprocess import Broker, Subscriber  # noqa: E402
 from simprocess import Build, Simulator, Workspace, end_process, wait_for  # noqa: E402
-from three_stations import (MODULES, arguments, cpu_seconds, packets_sent,  # noqa: E402
-                            power, scenario)
+from three_stations import (MODULES, arguments, packets_sent, scenario,  # noqa: E402
+                            send_for)
 
 
 
@@ -44,12 +44,7 @@ def run(args, qos):
              "--client-id", "bench"], env=workspace.env, stdout=subprocess.DEVNULL, stderr=err)
         wait_for(lambda: "connected to" in open(workspace.path("gateway.err")).read(),
                  timeout=20, what="the gateway to connect")
-        cpu0, wall0 = cpu_seconds(gateway.pid), time.monotonic()
-        power(sim, True)
-        time.sleep(args.seconds)
-        power(sim, False)
-        wall = time.monotonic() - wall0
-        cpu = cpu_seconds(gateway.pid) - cpu0
+        cpu = send_for(sim, args.seconds, gateway.pid)
         per_station = packets_sent(sim)
         sent = sum(per_station)
         # Whatever is still on its way.
@@ -80,7 +75,7 @@ def run(args, qos):
             print(f"  gateway receipt to subscriber: median {statistics.median(latencies):.1f} ms, "
                   f"p99 {p99:.1f} ms, largest {latencies[-1]:.1f} ms "
                   "(the packet's time is in whole milliseconds)")
-        print(f"  CPU of lyx mqtt {100.0 * cpu / wall:.1f} % of one core")
+        print(f"  CPU of lyx mqtt {cpu:.1f} % of one core")
         print(f"  {summary}")
     finally:
         for p in (gateway,):

@@ -3,6 +3,7 @@ sending a rising int32 at a given rate while powered up, and the CPU time of a p
 
 import argparse
 import os
+import time
 
 MODULES = ("0x0C0001", "0x0C0002", "0x0C0003")
 
@@ -39,3 +40,13 @@ def cpu_seconds(pid):
     with open(f"/proc/{pid}/stat") as f:
         fields = f.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def send_for(sim, seconds, pid):
+    """Powers the modules up for `seconds`, then down; returns the CPU share of process `pid`
+    meanwhile, in percent of one core."""
+    cpu0, wall0 = cpu_seconds(pid), time.monotonic()
+    power(sim, True)
+    time.sleep(seconds)
+    power(sim, False)
+    return 100.0 * (cpu_seconds(pid) - cpu0) / (time.monotonic() - wall0)

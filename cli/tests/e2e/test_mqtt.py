@@ -76,6 +76,25 @@ class MqttTest(clitest.CliTest):
     def packets(self, subscriber, tag, station="001234"):
         return [json.loads(m.payload) for m in subscriber.messages(f"lyx/{station}/{tag}/packet")]
 
+    def burst(self, subscriber, seconds, tags=(101, 102, 103)):
+        """The modules of `tags` send for `seconds`; returns once every packet is published
+        and the last state of each tag has fallen due."""
+        self.power("up", *tags)
+        time.sleep(seconds)
+        self.power("down", *tags)
+        self.wait_all_published(subscriber, tags)
+        time.sleep(1.5)
+
+    def down_for_5_seconds(self, broker, ended, gateway):
+        """`ended` ends the broker; 5 s after the gateway noticed, it is started again and the
+        gateway must reconnect by itself."""
+        ended()
+        wait_for(lambda: "was lost" in gateway.errors(), what="the gateway to notice")
+        time.sleep(5)
+        broker.start()
+        wait_for(lambda: gateway.errors().count("connected to") == 2, timeout=40,
+                 what="the gateway to reconnect by itself")
+
     def wait_all_published(self, subscriber, tags, timeout=20):
         """Waits until every packet the simulator sent of `tags` has arrived (the modules are
         off); returns the packets of each tag."""
@@ -136,11 +155,7 @@ class Publishing(MqttTest):
         sub = self.subscribe(broker, "lyx/#")
         self.start_gateway(broker)
         self.wait_online(sub)
-        self.power("up", 101, 102, 103)
-        time.sleep(3.5)
-        self.power("down", 101, 102, 103)
-        self.wait_all_published(sub, (101, 102, 103))
-        time.sleep(1.5)  # the last reading of each tag falls due
+        self.burst(sub, 3.5)
         states = sub.messages("lyx/001234/101/state")
         # 40 packets a second, one state a second at most: the first at once, then one at the
         # end of each second.
@@ -298,12 +313,7 @@ class Faults(MqttTest):
         self.wait_online(sub)
         self.power("up", 101)
         time.sleep(2)
-        broker.stop()
-        wait_for(lambda: "was lost" in gateway.errors(), what="the gateway to notice")
-        time.sleep(5)
-        broker.start()
-        wait_for(lambda: gateway.errors().count("connected to") == 2, timeout=40,
-                 what="the gateway to reconnect by itself")
+        self.down_for_5_seconds(broker, broker.stop, gateway)
         time.sleep(2)
         self.power("down", 101)
         return sub, details, gateway, self.sent(101)
@@ -362,18 +372,9 @@ class Faults(MqttTest):
         sub = self.subscribe(broker, "lyx/#")
         gateway = self.start_gateway(broker)
         self.wait_online(sub)
-        self.power("up", 101, 102, 103)
-        time.sleep(2)
-        self.power("down", 101, 102, 103)
-        self.wait_all_published(sub, (101, 102, 103))
-        time.sleep(1.5)  # the last reading of each tag falls due
+        self.burst(sub, 2)
         last = {t: sub.messages(f"lyx/001234/{t}/packet")[-1].payload for t in (101, 102, 103)}
-        broker.kill()
-        wait_for(lambda: "was lost" in gateway.errors(), what="the gateway to notice")
-        time.sleep(5)
-        broker.start()
-        wait_for(lambda: gateway.errors().count("connected to") == 2, timeout=40,
-                 what="the gateway to reconnect by itself")
+        self.down_for_5_seconds(broker, broker.kill, gateway)
         later = self.subscribe(broker, STATUS, "lyx/+/+/state")
         retained = {m.topic: m for m in later.wait(count=4)}
         self.assertEqual((retained[STATUS].payload, retained[STATUS].retain), ("online", True))
