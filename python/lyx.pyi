@@ -1,7 +1,7 @@
 """Type stubs of the `lyx` extension module: the Lyx DataProvider component for scripts."""
 
 import enum
-from typing import Callable, Iterator, Optional, Sequence, SupportsIndex, TypeVar, Union
+from typing import Any, Callable, Iterator, Optional, Sequence, SupportsIndex, TypeVar, Union
 
 __version__: str
 PROG_ID: str
@@ -125,6 +125,9 @@ class DataProvider:
     def packet_callback(self) -> Optional[Callable[[Packet], object]]: ...
     def pump(self, timeout: Optional[float] = None) -> int: ...
     def packets(self, timeout: Optional[float] = None) -> Packets: ...
+    def link_statistics(self) -> dict[str, Any]:
+        """The link's counters: frames_delivered, frames_dropped, bytes_dropped,
+        bytes_discarded, held, held_max (ints) and stations (list of base-station numbers)."""
     # --- the default interface _DataProvider, in slot order ---
     def Initialise(self, Port: int, Baudrate: int) -> int:
         """Opens serial port `Port` at `Baudrate`, or the USB base stations when Port is 0;

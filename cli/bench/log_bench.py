@@ -45,11 +45,12 @@ def main():
         for name in glob.glob(workspace.path("bench-*.csv")):
             with open(name, newline="") as f:
                 rows += sum(1 for _ in csv.reader(f)) - 1
-        summary = open(workspace.path("lyx.err")).read().strip().splitlines()[-1]
+        summary, link = open(workspace.path("lyx.err")).read().strip().splitlines()[-2:]
         print(f"lyx log: {len(MODULES)} stations x {args.rate} packets/s for {args.seconds:.0f} s")
         print(f"  packets sent {sent}, rows logged {rows} ({'all' if rows == sent else rows - sent})")
         print(f"  CPU of lyx {cpu:.1f} % of one core")
         print(f"  {summary}")
+        print(f"  {link}")
         stats = sim.command("show stats")
         print(f"  simulator: {stats}")
     finally:

@@ -359,7 +359,8 @@ void MqttPublisher::Session::work(Clock::time_point now) {
 }
 
 std::string MqttPublisher::Session::detailKey() const {
-    std::string key = std::to_string(owner_.packets_.counts().dropped + lostInSending_);
+    std::string key = std::to_string(owner_.packets_.counts().dropped + lostInSending_ +
+                                     owner_.link().framesDropped);
     for (const auto &[number, level] : stations_)
         key += " " + std::to_string(number) + "=" + level;
     return key;
@@ -367,20 +368,29 @@ std::string MqttPublisher::Session::detailKey() const {
 
 void MqttPublisher::Session::publishDetail(Clock::time_point now) {
     const auto counts = owner_.packets_.counts();
+    const auto link = owner_.link();
+    auto n = [](std::uint64_t v) { return std::to_string(v); };
+    // What the link delivered, held back and lost before the packets reached the
+    // gateway; its lost packets count among "dropped".
+    const std::string linkJson =
+        "{\"delivered\":" + n(link.framesDelivered) + ",\"held\":" + n(link.framesHeld) +
+        ",\"held_max\":" + n(link.framesHeldMax) + ",\"dropped\":" + n(link.framesDropped) +
+        ",\"bytes_dropped\":" + n(link.bytesDropped) +
+        ",\"bytes_discarded\":" + n(link.bytesDiscarded) + "}";
     std::string stations;
     for (const auto &[number, level] : stations_)
         stations += (stations.empty() ? "" : ",") + jsonString(std::to_string(number)) + ":" +
                     jsonString(level);
-    const std::string detail = "{\"time\":\"" + isoTime(std::chrono::system_clock::now(), true) +
-                               "\"" + ",\"client_id\":" + jsonString(settings_.client.clientId) +
-                               ",\"stations\":{" + stations +
-                               "},\"received\":" + std::to_string(counts.received) +
-                               ",\"published\":" + std::to_string(published_) +
-                               ",\"dropped\":" + std::to_string(counts.dropped + lostInSending_) +
-                               ",\"waiting\":" + std::to_string(counts.waiting) +
-                               ",\"queue\":" + std::to_string(owner_.packets_.capacity()) +
-                               ",\"qos\":" + std::to_string(settings_.qos) +
-                               ",\"connections\":" + std::to_string(connections_) + "}";
+    const std::string detail =
+        "{\"time\":\"" + isoTime(std::chrono::system_clock::now(), true) + "\"" +
+        ",\"client_id\":" + jsonString(settings_.client.clientId) + ",\"stations\":{" + stations +
+        "},\"received\":" + std::to_string(counts.received) +
+        ",\"published\":" + std::to_string(published_) +
+        ",\"dropped\":" + std::to_string(counts.dropped + lostInSending_ + link.framesDropped) +
+        ",\"link\":" + linkJson + ",\"waiting\":" + std::to_string(counts.waiting) +
+        ",\"queue\":" + std::to_string(owner_.packets_.capacity()) +
+        ",\"qos\":" + std::to_string(settings_.qos) +
+        ",\"connections\":" + std::to_string(connections_) + "}";
     send(topics_.statusDetail(), detail, kStatusQos, true);
     lastDetail_ = now;
     lastDetailKey_ = detailKey();
@@ -465,6 +475,16 @@ void MqttPublisher::reply(std::string topic, std::string payload) {
 
 void MqttPublisher::setStations(std::map<int, std::string> levels) {
     control_.post({Control::Kind::Stations, {}, {}, std::move(levels), {}});
+}
+
+void MqttPublisher::setLink(const dataprovider::LinkStatistics &link) {
+    std::lock_guard guard(linkLock_);
+    link_ = link;
+}
+
+dataprovider::LinkStatistics MqttPublisher::link() const {
+    std::lock_guard guard(linkLock_);
+    return link_;
 }
 
 MqttPublisher::Summary MqttPublisher::stop(std::chrono::milliseconds flushFor) {

@@ -9,9 +9,11 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 
+#include "lyx/dataprovider/data_provider.hpp"
 #include "mailbox.hpp"
 #include "mqtt_client.hpp"
 #include "mqtt_commands.hpp"
@@ -56,6 +58,8 @@ class MqttPublisher {
     // (number -> level), whose command topics are subscribed.
     void reply(std::string topic, std::string payload);
     void setStations(std::map<int, std::string> levels);
+    // From the link's thread: the link's counters, for the status detail.
+    void setLink(const dataprovider::LinkStatistics &link);
 
     struct Summary {
         std::uint64_t published = 0;  // packets
@@ -82,6 +86,9 @@ class MqttPublisher {
     Mailbox<Control> control_;
     std::thread thread_;
     Summary summary_;  // written by the thread before it ends
+    mutable std::mutex linkLock_;
+    dataprovider::LinkStatistics link_;
+    dataprovider::LinkStatistics link() const;
 };
 
 }  // namespace lyx::cli

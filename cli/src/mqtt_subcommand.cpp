@@ -57,10 +57,14 @@ int mqttCommand(const Arguments &args) {
                      link.describe().c_str());
     loop.watch(gateway.resolveFd(), [&] { gateway.resolve(); });
     loop.watch(commands.fd(), [&] { gateway.runCommands(); });
+    // The link's counters are read on this thread, the component's, and passed on.
+    loop.every(std::chrono::seconds(1), [&] { publisher.setLink(net.linkStatistics()); });
     std::fprintf(stderr, "lyx mqtt: %s to %s under %s/ (Ctrl-C ends)\n", link.describe().c_str(),
                  options.broker.url().c_str(), options.prefix.c_str());
     loop.run();
     gateway.close("the gateway is stopping");
+    const auto linkStats = net.linkStatistics();
+    publisher.setLink(linkStats);
     const auto summary = publisher.stop(kFlushOnStop);
     const auto counts = packets.counts();
     std::fprintf(stderr,
@@ -70,6 +74,7 @@ int mqttCommand(const Arguments &args) {
                  static_cast<unsigned long long>(summary.published),
                  static_cast<unsigned long long>(counts.dropped), summary.left,
                  summary.offline ? "\"offline\" published" : "\"offline\" not published");
+    std::fprintf(stderr, "lyx mqtt: %s\n", describeLink(linkStats).c_str());
     return 0;
 }
 

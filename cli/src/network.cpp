@@ -129,6 +129,25 @@ void Network::removePacketHandler(int id) {
     std::erase_if(list, [id](const auto &entry) { return entry.first == id; });
 }
 
+dataprovider::LinkStatistics Network::linkStatistics() {
+    if (auto link = dp_.query<dataprovider::ILinkStatistics>()) return link->GetLinkStatistics();
+    return {};
+}
+
+std::string describeLink(const dataprovider::LinkStatistics &s) {
+    auto n = [](std::uint64_t v) { return std::to_string(v); };
+    std::string text = "link: " + n(s.framesDelivered) + " packets delivered, ";
+    if (s.framesDropped == 0 && s.bytesDropped == 0) {
+        text += "none lost";
+    } else {
+        text += "LOST " + n(s.framesDropped) + " packets that waited too long";
+        if (s.bytesDropped > 0) text += " and " + n(s.bytesDropped) + " received bytes";
+    }
+    if (s.bytesDiscarded > 0) text += "; " + n(s.bytesDiscarded) + " bytes of noise discarded";
+    text += "; at most " + n(s.framesHeldMax) + " waited at once";
+    return text;
+}
+
 std::int32_t Network::stationId(int station) {
     return dp_->BaseStationID(static_cast<std::uint8_t>(station));
 }

@@ -77,6 +77,7 @@ int monitor(const Arguments &args) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fflush(stdout);
     std::fprintf(stderr, "lyx: %s in %.1f s\n", perTag(counts).c_str(), seconds);
+    std::fprintf(stderr, "lyx: %s\n", describeLink(net.linkStatistics()).c_str());
     return 0;
 }
 
@@ -133,6 +134,7 @@ int table(const Arguments &args) {
                    stdout);
     }
     std::fflush(stdout);
+    std::fprintf(stderr, "lyx: %s\n", describeLink(net.linkStatistics()).c_str());
     return 0;
 }
 
@@ -200,10 +202,12 @@ int log(const Arguments &args) {
             failure = e.what();
         }
     }
+    const std::string linkLine = describeLink(net.linkStatistics());
     if (!failure.empty()) {
         std::fprintf(stderr, "lyx: %s; %llu rows were written, %llu were not\n", failure.c_str(),
                      static_cast<unsigned long long>(writer->rowsWritten()),
                      static_cast<unsigned long long>(writer->rowsWaiting()));
+        std::fprintf(stderr, "lyx: %s\n", linkLine.c_str());
         return 1;
     }
     std::fprintf(stderr,
@@ -211,6 +215,7 @@ int log(const Arguments &args) {
                  static_cast<unsigned long long>(writer->rowsWritten()), writer->filesOpened(),
                  writer->filesOpened() == 1 ? "file" : "files", writer->currentPath().c_str(),
                  std::chrono::duration<double>(writer->longestWait()).count());
+    std::fprintf(stderr, "lyx: %s\n", linkLine.c_str());
     return 0;
 }
 

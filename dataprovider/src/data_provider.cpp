@@ -91,6 +91,21 @@ void DataProvider::CloseDriver() {
     if (registry_) CallbackModule::UnregisterInstance(*registry_, mInstance, *this);
 }
 
+LinkStatistics DataProvider::GetLinkStatistics() {
+    LyxDrvLinkStatistics raw{};
+    raw.size = sizeof raw;
+    LinkStatistics s;
+    if (driver().LyxDrvGetLinkStatistics(&raw) != 0) return s;
+    s.framesDelivered = raw.framesDelivered;
+    s.framesHeld = raw.framesHeld;
+    s.framesHeldMax = raw.framesHeldMax;
+    s.framesDropped = raw.framesDropped;
+    s.bytesDropped = raw.bytesDropped;
+    s.bytesDiscarded = raw.bytesDiscarded;
+    s.stations = raw.stations;
+    return s;
+}
+
 float DataProvider::get_Version() {
     return static_cast<float>(kVersionMajor + kVersionMinor / 10.0);
 }

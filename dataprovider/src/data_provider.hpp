@@ -30,7 +30,8 @@ namespace lyx::dataprovider {
 inline constexpr int kVersionMajor = LYX_DATAPROVIDER_VERSION_MAJOR;
 inline constexpr int kVersionMinor = LYX_DATAPROVIDER_VERSION_MINOR;
 
-class DataProvider final : public platform::Implements<IDataProvider, platform::EventSource> {
+class DataProvider final
+    : public platform::Implements<IDataProvider, platform::EventSource, ILinkStatistics> {
   public:
     // A new object with its private driver copy made and loaded. Raises the
     // file error when the driver file cannot be copied.
@@ -89,6 +90,9 @@ class DataProvider final : public platform::Implements<IDataProvider, platform::
     void raisePacketArrived(std::uint8_t &BaseStation, std::int32_t &DataTag, std::string &Value,
                             std::uint8_t &Status, std::int16_t &RSSI, std::int16_t &CV,
                             bool &BattLow, bool &Error);
+
+    // --- ILinkStatistics ---
+    LinkStatistics GetLinkStatistics() override;
 
     // --- inside the component and its tests ---
     std::int32_t instance() const { return mInstance; }

@@ -63,6 +63,10 @@ std::int32_t DirectDriver::WRITEREMOTE(std::uint8_t baseStation, std::int32_t id
     return ::WRITEREMOTE(baseStation, id, parameter, data, length, rssi, linkQuality, statusFlags);
 }
 
+std::int32_t DirectDriver::LyxDrvGetLinkStatistics(LyxDrvLinkStatistics *statistics) {
+    return ::LyxDrvGetLinkStatistics(statistics);
+}
+
 Variant DynamicDriver::call(const char *name, std::vector<Variant> arguments) {
     call_.put_FunctionName(name);
     platform::VariantArray list{0, std::move(arguments)};
@@ -115,6 +119,9 @@ std::int32_t DynamicDriver::WRITEREMOTE(std::uint8_t baseStation, std::int32_t i
     return wholeResult(
         call("WRITEREMOTE", {baseStation, id, parameter, addressOf(data), length, addressOf(rssi),
                              addressOf(linkQuality), addressOf(statusFlags)}));
+}
+std::int32_t DynamicDriver::LyxDrvGetLinkStatistics(LyxDrvLinkStatistics *statistics) {
+    return wholeResult(call("LyxDrvGetLinkStatistics", {addressOf(statistics)}));
 }
 float DynamicDriver::VERSION() {
     Variant result = call("VERSION", {});

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "LyxDrv.h"
 #include "func_call.hpp"
 
 namespace lyx::dataprovider {
@@ -35,6 +36,8 @@ class DriverCalls {
                                      std::uint8_t parameter, const std::uint8_t *data,
                                      std::int32_t length, std::int16_t *rssi,
                                      std::int16_t *linkQuality, std::int16_t *statusFlags) = 0;
+    // The driver's extension; -1 when the driver does not have it.
+    virtual std::int32_t LyxDrvGetLinkStatistics(LyxDrvLinkStatistics *statistics) = 0;
 };
 
 class DirectDriver final : public DriverCalls {
@@ -58,6 +61,7 @@ class DirectDriver final : public DriverCalls {
     std::int32_t WRITEREMOTE(std::uint8_t baseStation, std::int32_t id, std::uint8_t parameter,
                              const std::uint8_t *data, std::int32_t length, std::int16_t *rssi,
                              std::int16_t *linkQuality, std::int16_t *statusFlags) override;
+    std::int32_t LyxDrvGetLinkStatistics(LyxDrvLinkStatistics *statistics) override;
 };
 
 // Each call is a FunctionName put and a CallFunction on the object's cFuncCall;
@@ -84,6 +88,7 @@ class DynamicDriver final : public DriverCalls {
     std::int32_t WRITEREMOTE(std::uint8_t baseStation, std::int32_t id, std::uint8_t parameter,
                              const std::uint8_t *data, std::int32_t length, std::int16_t *rssi,
                              std::int16_t *linkQuality, std::int16_t *statusFlags) override;
+    std::int32_t LyxDrvGetLinkStatistics(LyxDrvLinkStatistics *statistics) override;
 
   private:
     platform::Variant call(const char *name, std::vector<platform::Variant> arguments);

@@ -36,6 +36,8 @@ constexpr ExportSignature kSignatures[] = {
      {UInt8, Int32, UInt8, Pointer, Int32, Pointer, Pointer, Pointer}},
     {"READREMOTE", Int32, 8, {UInt8, Int32, UInt8, Pointer, Pointer, Pointer, Pointer, Pointer}},
     {"WRITEREMOTE", Int32, 8, {UInt8, Int32, UInt8, Pointer, Int32, Pointer, Pointer, Pointer}},
+    // the driver's extension
+    {"LyxDrvGetLinkStatistics", Int32, 1, {Pointer}},
 };
 
 }  // namespace

@@ -78,7 +78,8 @@ void deliver(benchmark::State &state, std::int64_t frames, double rate) {
         run.latencyUs.reserve(static_cast<std::size_t>(frames));
         current = &run;
         driver().openLink(transport, true);
-        const std::uint64_t droppedBefore = driver().droppedBytes;
+        const std::uint64_t droppedBefore = driver().counters.bytesDropped;
+        const std::uint64_t framesDroppedBefore = driver().counters.framesDropped;
         std::vector<Bytes> reports;
         for (std::int64_t i = 0; i < frames; ++i)
             reports.push_back(report(i));
@@ -106,7 +107,12 @@ void deliver(benchmark::State &state, std::int64_t frames, double rate) {
         });
         pollfd p{LyxMessageFd(), POLLIN, 0};
         auto deadline = start + std::chrono::seconds(60);
-        while (run.received + (driver().droppedBytes - droppedBefore) / 64 <
+        auto lost = [&] {
+            std::lock_guard guard(driver().rxLock);
+            return (driver().counters.bytesDropped - droppedBefore) / 64 +
+                   (driver().counters.framesDropped - framesDroppedBefore);
+        };
+        while (static_cast<std::uint64_t>(run.received) + lost() <
                    static_cast<std::uint64_t>(frames) &&
                Clock::now() < deadline) {
             if (::poll(&p, 1, 100) > 0) LyxPumpMessages();

@@ -14,15 +14,24 @@
  *   - polling mode (callback address 0 or 1): one frame at a time waits for
  *     GETNEXTPACKET; ANYINQUEUE tells whether one waits.
  *
+ * No frame is lost to a command or to a thread that is slow to dispatch or
+ * poll: frames that arrive while a command waits for its reply (or pairs), while
+ * the opening thread does not dispatch, or before GETNEXTPACKET fetches them are
+ * held, in order, and handed over as soon as the command has returned (a reply
+ * that a command waits for is taken by that command and not handed over). What
+ * is held is bounded to 16 MiB (more than 80 s of three full-speed USB base
+ * stations); beyond it the oldest frames are dropped and counted. CLRBUFFERS
+ * empties the held frames as well as the receive ring.
+ *
  * A frame is the complete link frame as received: length, length copy,
  * base-station number, payload (byte 0 the packet type, low five bits the type
  * code), CRC low, CRC high.
  *
  * Threads: the exports may be called from any thread. The command exports
  * (BIND, READMODULE, ...) wait for their reply and must be issued one at a time;
- * they answer 99 while a frame is being handed to the callback. WRITEPACKET,
- * SENDBROADCAST, GETNEXTPACKET and ANYINQUEUE may be called from inside the
- * callback.
+ * they answer 99 when called from inside the callback. WRITEPACKET,
+ * SENDBROADCAST, GETNEXTPACKET, ANYINQUEUE and LyxDrvGetLinkStatistics may be
+ * called from inside the callback.
  */
 #ifndef LYX_DRV_H
 #define LYX_DRV_H
@@ -97,6 +106,30 @@ LYX_DRV_API int32_t READREMOTE(uint8_t baseStation, int32_t id, uint8_t paramete
 LYX_DRV_API int32_t WRITEREMOTE(uint8_t baseStation, int32_t id, uint8_t parameter,
                                 const uint8_t *data, int32_t length, int16_t *rssi,
                                 int16_t *linkQuality, int16_t *statusFlags);
+
+/* ---- Extensions of this implementation (not among the designed exports) ---- */
+
+/* The link's counters since this copy of the library was loaded, and the base
+ * stations on the link now. Set `size` to sizeof(LyxDrvLinkStatistics) before the
+ * call; a smaller size (from an older header) gets only the fields it has room
+ * for. Fields added later go at the end. */
+typedef struct LyxDrvLinkStatistics {
+    uint32_t size;            /* in: the size of the caller's structure */
+    uint32_t stations;        /* bit n set: base station n is on the link (a USB slot
+                                 holding a working device; bit 1 for a serial port
+                                 that is open and not hung up) */
+    uint64_t framesDelivered; /* handed to the callback or returned by GETNEXTPACKET */
+    uint64_t framesHeld;      /* taken from the link, not yet handed over */
+    uint64_t framesHeldMax;   /* the most frames held at once */
+    uint64_t framesDropped;   /* held frames dropped because the bound was reached */
+    uint64_t bytesDropped;    /* received bytes dropped because the receive ring was full */
+    uint64_t bytesDiscarded;  /* received bytes that were not part of a good frame (the
+                                 zero fill of USB reports aside) */
+    uint64_t heldLimitBytes;  /* the bound of the held frames, in bytes */
+} LyxDrvLinkStatistics;
+
+/* 0 done; -1 when `statistics` is NULL or its size is smaller than 8. */
+LYX_DRV_API int32_t LyxDrvGetLinkStatistics(LyxDrvLinkStatistics *statistics);
 
 #ifdef __cplusplus
 }

@@ -37,13 +37,19 @@ Driver::~Driver() {
     ownWindows_.clear();
 }
 
+// A change between callback and polling mode hands the frames held so far over
+// the new way.
 void Driver::initialise(std::intptr_t callback) {
     callbackAddress = callback;
+    std::lock_guard guard(rxLock);
+    wakeProcessor();
 }
 
 void Driver::initialiseMulti(std::intptr_t callback, std::int32_t instance) {
     callbackAddress = callback;
     instanceNumber = instance;
+    std::lock_guard guard(rxLock);
+    wakeProcessor();
 }
 
 WindowHandle Driver::findOwnWindow(const std::string &title) {
@@ -71,12 +77,7 @@ std::intptr_t Driver::windowProc(WindowHandle window, std::uint32_t message, std
                                  std::intptr_t) {
     switch (message) {
         case kWmDrvFrame:
-            deliver();
-            // Cleared only after a frame hand-over: clearing it after any other
-            // message could let a command start while a frame is still on its way
-            // to this thread, and that command would then wait for a reply the
-            // blocked processor cannot take.
-            inCallback = 0;
+            deliverHeld(window);
             break;
         case platform::kWmDeviceChange:
             if (wParam == kDeviceArrival || wParam == kDeviceRemoveComplete) {
@@ -114,7 +115,8 @@ bool Driver::STARTWORKERS() {
     {
         std::lock_guard guard(rxLock);
         processorIdle_ = false;
-        wakePending_ = true;  // take whatever the ring already holds
+        wakePending_ = true;      // take whatever the ring already holds
+        handOverPosted_ = false;  // one posted to an earlier window is gone with it
     }
     processor_ = std::jthread([this](std::stop_token stop) { processorLoop(stop); });
     if (transport) {

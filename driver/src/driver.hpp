@@ -1,10 +1,18 @@
 // The state of one loaded copy of the driver and the routines that work on it.
 //
-// All fields named as in the driver's design documents are public so that the
-// command exports and the tests can reach them; the locking rules are given
-// beside each group. rxLock guards the ring, the mailbox and the reply-wait
-// fields; the flags shared with other threads are atomics written by one side
-// and read by the other.
+// The fields are public so that the command exports and the tests can reach
+// them; the locking rules are given beside each group. rxLock guards the ring,
+// the held frames, the mailbox, the reply-wait fields and the counters; the
+// flags shared with other threads are atomics written by one side and read by
+// the other.
+//
+// Delivery: the frame processor takes every complete frame from the ring; a
+// reply that an exchange waits for goes to that exchange, every other frame to
+// the held frames. In callback mode one posted WM_DRVFRAME makes the opening
+// thread call the callback for every held frame, in order, one at a time, never
+// while a command runs; in polling mode the oldest held frame waits in the
+// mailbox for GETNEXTPACKET. Nothing is dropped unless the held frames reach
+// their bound, and what is dropped is counted.
 #pragma once
 
 #include <array>
@@ -25,6 +33,7 @@
 #include "lyx/link/frame.hpp"
 #include "lyx/platform/messages.hpp"
 #include "ports/transport.hpp"
+#include "receive/frame_store.hpp"
 #include "receive/ring.hpp"
 
 namespace lyx::drv {
@@ -54,8 +63,10 @@ class Driver {
     void initialiseMulti(std::intptr_t callback, std::int32_t instance);
     WindowHandle createCallbackWindow(std::int32_t threadId);
     LyxBStr getNextPacket();
-    std::int32_t anyInQueue() const { return mailboxFull.load(); }
+    std::int32_t anyInQueue();
     void clearBuffers();
+    // The link's counters and the base stations on it (LyxDrvGetLinkStatistics).
+    LyxDrvLinkStatistics statistics();
 
     // --- links ---
     // Opens a link over `transport` (the common part of OPENPORT and OPENUSB):
@@ -88,9 +99,13 @@ class Driver {
     // dropping unprocessed bytes (the line's own buffer holds what follows), or
     // until `stop` is raised, which drops the chunk.
     void RXAPPENDWAIT(std::span<const std::uint8_t> bytes, std::stop_token stop);
-    // Takes at most one frame from the ring; rxLock must be held. True when a
-    // frame was taken (so there may be more).
-    bool PROCESSRX(std::stop_token stop = {});
+    // Takes at most one frame from the ring and gives it to the waiting exchange
+    // or to the held frames; rxLock must be held. True when a frame was taken (so
+    // there may be more).
+    bool PROCESSRX();
+    // Called by a command export when its exchange is over: the frames held
+    // meanwhile go to the callback now.
+    void commandFinished();
     // Waits until the frame processor sleeps with nothing left that it could take
     // (or no processor runs); false on time-out. For tests and benchmarks.
     bool waitUntilIdle(std::chrono::milliseconds timeout);
@@ -106,7 +121,16 @@ class Driver {
     bool rxBusy = false;
     Bytes deliveryFrame;  // handed to the callback; valid until the next delivery
     std::int32_t deliveryLength = 0;
-    std::uint64_t droppedBytes = 0;  // bytes lost to ring overflow since load
+    FrameStore held;  // taken from the ring, not yet delivered
+
+    // What the link lost or kept since this copy was loaded.
+    struct Counters {
+        std::uint64_t framesDelivered = 0;  // to the callback, or by GETNEXTPACKET
+        std::uint64_t framesDropped = 0;    // forced out of the held frames by their bound
+        std::uint64_t heldMax = 0;          // the most frames held at once
+        std::uint64_t bytesDropped = 0;     // lost to ring overflow
+        std::uint64_t bytesDiscarded = 0;   // not part of a good frame (fill bytes aside)
+    } counters;
 
     // --- flags shared with the worker threads ---
     std::atomic<std::int16_t> mailboxFull{0};
@@ -132,7 +156,12 @@ class Driver {
   private:
     std::intptr_t windowProc(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                              std::intptr_t lParam);
-    void deliver();
+    // WM_DRVFRAME on the opening thread: calls the callback for the frames held.
+    void deliverHeld(WindowHandle window);
+    // After frames were taken: fills the mailbox (polling mode) or posts one
+    // hand-over to the opening thread (callback mode). rxLock held.
+    void handOver();
+    void refillMailbox();  // rxLock held
     void processorLoop(std::stop_token stop);
     void wakeProcessor();  // rxLock held
     std::shared_ptr<LinkTransport> currentTransport() const;
@@ -146,6 +175,8 @@ class Driver {
     void ringSpaceFreed();  // rxLock held
     std::stop_source linkStop_;
     bool wakePending_ = false;
+    bool handOverPosted_ = false;          // a WM_DRVFRAME is on its way; rxLock
+    std::atomic<bool> delivering_{false};  // the opening thread is in deliverHeld
     bool processorIdle_ = true;
     std::condition_variable_any processorIdleChanged_;
 

@@ -1,6 +1,8 @@
 // The driver's C exports. Pointers from the caller are checked here: a null
 // pointer or a negative length is a defined no-op, never a crash.
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "LyxDrv.h"
@@ -126,6 +128,18 @@ int32_t WRITEREMOTE(uint8_t baseStation, int32_t id, uint8_t parameter, const ui
                     int32_t length, int16_t *rssi, int16_t *linkQuality, int16_t *statusFlags) {
     return lyx::drv::writeRemote(driver(), false, baseStation, id, parameter, data, length,
                                  {rssi, linkQuality, statusFlags});
+}
+
+int32_t LyxDrvGetLinkStatistics(LyxDrvLinkStatistics *statistics) {
+    constexpr uint32_t kHeader = 2 * sizeof(uint32_t);
+    if (statistics == nullptr || statistics->size < kHeader) return -1;
+    const uint32_t room = statistics->size;
+    LyxDrvLinkStatistics now = driver().statistics();
+    // Past the size field only as much as the caller's structure holds.
+    const std::size_t count = std::min<std::size_t>(room, sizeof now) - sizeof now.size;
+    std::memcpy(reinterpret_cast<uint8_t *>(statistics) + sizeof now.size,
+                reinterpret_cast<const uint8_t *>(&now) + sizeof now.size, count);
+    return 0;
 }
 
 }  // extern "C"

@@ -3,7 +3,9 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "engine_test_support.hpp"
 #include "scripted_station.hpp"
@@ -205,6 +207,49 @@ TEST_P(Commands, CommandsFromInsideTheCallbackAreBusyAndSendNothing) {
     EXPECT_EQ(results, (std::vector<std::int32_t>{99, 0, 99, 99, 99}));
     EXPECT_FALSE(station->waitForRequests(1, 200));
     EXPECT_EQ(d.commandBusy.load(), 0);
+}
+
+// Readings that arrive while a command waits for its reply, while a bind runs
+// and while the callback is slow all reach the callback afterwards, in order;
+// the replies the commands wait for do not.
+TEST_P(Commands, ReadingsDuringCommandsAndASlowCallbackAreAllDeliveredInOrder) {
+    useCallback2();
+    ASSERT_EQ(station->open(), 0);
+    std::atomic<int> next{0};
+    auto reading = [&next] {
+        int i = next++;
+        return frame(1, {0x03, 0x00, 0x2A, 0x00, 0x02, static_cast<std::uint8_t>(i >> 8),
+                         static_cast<std::uint8_t>(i)});
+    };
+    station->setScript([&](const Bytes &request) {
+        std::vector<Bytes> out{reading(), reading()};
+        if (payloadOf(request)[0] == 21) out.push_back(frame(1, {0x17, 0x05}));
+        if (payloadOf(request)[0] == 19)
+            out.push_back(frame(1, {0x14, 0x01, 0x02, 0x03, 0x00, 0x2A}));
+        out.push_back(reading());
+        return out;
+    });
+    std::uint8_t buffer[99];
+    std::int32_t length = 0, id = 0, tag = 0;
+    EXPECT_EQ(READMODULE(1, 11, buffer, &length), 0);
+    EXPECT_EQ(BIND(1, 0, 0, 1, &id, &tag), 0);
+    EXPECT_EQ(id, 66051);
+    // A callback that takes its time while readings keep coming.
+    onFrame = [&](const Received &) {
+        if (EngineTest::received.size() == 1) {
+            for (int i = 0; i < 200; ++i)
+                station->send(reading());
+            std::this_thread::sleep_for(100ms);
+        }
+    };
+    ASSERT_TRUE(pumpUntil([&] { return EngineTest::received.size() >= 206; }));
+    ASSERT_TRUE(waitIdle());
+    LyxPumpMessages();
+    ASSERT_EQ(received.size(), static_cast<std::size_t>(next.load()));
+    for (std::size_t i = 0; i < received.size(); ++i) {
+        ASSERT_EQ(received[i].frame[3], 0x03) << "a reply was delivered";
+        ASSERT_EQ((received[i].frame[8] << 8) | received[i].frame[9], static_cast<int>(i));
+    }
 }
 
 TEST_P(Commands, NullOutputsAreSkipped) {

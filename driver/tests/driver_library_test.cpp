@@ -57,14 +57,13 @@ struct Loaded {
 }  // namespace
 
 TEST(DriverLibrary, ExportsExactlyTheDriverFunctions) {
-    std::set<std::string> expected{"INITIALISE",    "INITIALISEMULTI",  "CREATECALLBACKWINDOW",
-                                   "GETNEXTPACKET", "ANYINQUEUE",       "CLRBUFFERS",
-                                   "OPENPORT",      "OPENUSB",          "ENUMUSB",
-                                   "CLOSEPORT",     "WRITEPACKET",      "SENDBROADCAST",
-                                   "VERSION",       "READREVISION",     "BIND",
-                                   "BINDASYNC",     "BINDASYNCPOLL",    "READMODULE",
-                                   "WRITEMODULE",   "READREMOTEMODULE", "WRITEREMOTEMODULE",
-                                   "READREMOTE",    "WRITEREMOTE"};
+    std::set<std::string> expected{
+        "INITIALISE", "INITIALISEMULTI", "CREATECALLBACKWINDOW", "GETNEXTPACKET", "ANYINQUEUE",
+        "CLRBUFFERS", "OPENPORT", "OPENUSB", "ENUMUSB", "CLOSEPORT", "WRITEPACKET", "SENDBROADCAST",
+        "VERSION", "READREVISION", "BIND", "BINDASYNC", "BINDASYNCPOLL", "READMODULE",
+        "WRITEMODULE", "READREMOTEMODULE", "WRITEREMOTEMODULE", "READREMOTE", "WRITEREMOTE",
+        // the extension the header marks as such
+        "LyxDrvGetLinkStatistics"};
     std::set<std::string> found = exportedSymbols(LYX_DRV_FILE);
     // The sanitizer runtimes may add their own entries; nothing of ours may leak.
     for (auto it = found.begin(); it != found.end();) {

@@ -36,6 +36,11 @@ void EngineTest::SetUp() {
     INITIALISEMULTI(nullptr, 0);
     CLRBUFFERS();
     SysFreeString(GETNEXTPACKET());
+    {
+        std::lock_guard guard(d.rxLock);
+        d.held = FrameStore();
+        d.counters = {};
+    }
     d.bindDeadline = 0.0;
     d.bindStatus = 0;
     d.bindId = 0;

@@ -120,6 +120,15 @@ int main(int argc, char **argv) {
         if (::poll(&p, 1, 200) > 0) LyxPumpMessages();
     }
     CLOSEPORT();
-    std::fprintf(stderr, "%ld frame(s)\n", framesSeen);
+    LyxDrvLinkStatistics stats{};
+    stats.size = sizeof stats;
+    LyxDrvGetLinkStatistics(&stats);
+    std::fprintf(stderr,
+                 "%ld frame(s); link: %llu frames dropped, %llu bytes lost to overflow, "
+                 "%llu bytes discarded as not part of a frame, at most %llu frames waited\n",
+                 framesSeen, static_cast<unsigned long long>(stats.framesDropped),
+                 static_cast<unsigned long long>(stats.bytesDropped),
+                 static_cast<unsigned long long>(stats.bytesDiscarded),
+                 static_cast<unsigned long long>(stats.framesHeldMax));
     return 0;
 }

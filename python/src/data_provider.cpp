@@ -368,6 +368,34 @@ wait. The GIL is released while it waits.)")
         print(packet.tag, packet.value)
 
 The on_packet() callback still gets every packet too.)")
+        .def(
+            "link_statistics",
+            [](DataProviderObject &self) {
+                auto dp = self.use();
+                dataprovider::LinkStatistics s;
+                if (auto link = dp.query<dataprovider::ILinkStatistics>())
+                    s = link->GetLinkStatistics();
+                py::list stations;
+                for (int n = 0; n < 32; ++n)
+                    if (s.stations & (1u << n)) stations.append(n);
+                py::dict d;
+                d["frames_delivered"] = s.framesDelivered;
+                d["frames_dropped"] = s.framesDropped;
+                d["bytes_dropped"] = s.bytesDropped;
+                d["bytes_discarded"] = s.bytesDiscarded;
+                d["held"] = s.framesHeld;
+                d["held_max"] = s.framesHeldMax;
+                d["stations"] = stations;
+                return d;
+            },
+            R"(The counters of this object's link since its driver was loaded, as a dict:
+frames_delivered (packets and other frames handed to this object), frames_dropped
+(lost because too many waited: more than 16 MiB), bytes_dropped (received bytes the
+receive ring had no room for), bytes_discarded (received bytes that were not part of a
+good frame), held (received, waiting for this thread to dispatch), held_max (the most
+that waited at once) and stations (the base-station numbers on the link now).
+Nothing is lost while a command runs or the thread is busy for a while: frames wait
+and come in order.)")
         .def("__repr__", [](const DataProviderObject &self) {
             return std::string(self.closed() ? "<lyx.DataProvider, closed>" : "<lyx.DataProvider>");
         });

@@ -72,12 +72,15 @@ class Monitor(clitest.CliTest):
             line = next(line for line in lines if tag_of(line) == tag)
             self.assertIn(f"(0x{tag:04X})", line)
             self.assertIn(f"  {EXPECTED[tag][2]}  ", line)
-        # The summary counts what was printed, per tag.
-        summary = lyx.errors().strip().splitlines()[-1]
+        # The summary counts what was printed, per tag, then what the link delivered
+        # (every packet of every tag, the filtered ones too) and that nothing was lost.
+        summary, link = lyx.errors().strip().splitlines()[-2:]
         counts = {int(t): int(n) for t, n in re.findall(r"tag (\d+): (\d+)", summary)}
         self.assertEqual(counts, {t: sum(tag_of(line) == t for line in lines)
                                   for t in (104, 105, 106)})
         self.assertRegex(summary, rf"^lyx: {len(lines)} packets ")
+        delivered = int(re.match(r"lyx: link: (\d+) packets delivered, none lost", link).group(1))
+        self.assertGreaterEqual(delivered, len(lines))
 
 
 THREE = """

@@ -347,6 +347,10 @@ class Faults(MqttTest):
         counts = self.final_counts(gateway, sub, details)
         self.assertEqual((counts["received"], counts["dropped"], counts["connections"]),
                          (sent, 0, 2))
+        # The link below the gateway delivered every packet and lost none.
+        link = counts["link"]
+        self.assertGreaterEqual(link["delivered"], sent)
+        self.assertEqual((link["dropped"], link["bytes_dropped"], link["held"]), (0, 0, 0))
 
     def test_a_small_queue_drops_the_oldest_and_counts_them(self):
         sub, details, gateway, sent = self.outage("--queue", "20")

@@ -22,9 +22,10 @@ constexpr std::int32_t kRemoteWriteTimeoutMs = 600;
 constexpr std::int32_t kMaxModuleData = 128;
 constexpr std::size_t kRemoteReplyOverhead = 11;  // frame bytes around a remote reply's data
 
-// Holds commandBusy for the length of one exchange. A command may not start
-// while a frame is on its way to the callback: its reply could only be taken
-// after the callback returns, so it answers "busy" and sends nothing.
+// Holds commandBusy for the length of one exchange; the frames that arrive
+// meanwhile are held and go to the callback when it ends. A command may not
+// start inside the callback: its reply could only be taken after the callback
+// returns, so it answers "busy" and sends nothing.
 class CommandScope {
   public:
     explicit CommandScope(Driver &d) : d_(d) {
@@ -34,9 +35,14 @@ class CommandScope {
     }
     ~CommandScope() {
         if (entered_) {
-            std::lock_guard guard(d_.rxLock);
-            d_.replyFrame.clear();
+            {
+                std::lock_guard guard(d_.rxLock);
+                d_.replyFrame.clear();
+            }
+            // Cleared before the held frames are looked at: a frame the
+            // processor holds meanwhile then sees the command over and posts.
             d_.commandBusy = 0;
+            d_.commandFinished();
         }
     }
     CommandScope(const CommandScope &) = delete;
@@ -110,10 +116,7 @@ std::int32_t bind(Driver &d, std::uint8_t baseStation, std::uint8_t useRemoteSet
         baseStation, bindRequest(useRemoteSettings, static_cast<std::uint8_t>(mode), seconds),
         seconds * 1000 + 300);
     // A reply too short to carry an ID and a tag pairs nothing.
-    if (reply.size() < 11) {
-        d.mailboxFull = 0;
-        return kNoBase;
-    }
+    if (reply.size() < 11) return kNoBase;
     if (id != nullptr) *id = (reply[4] << 16) | (reply[5] << 8) | reply[6];
     if (dataTag != nullptr) *dataTag = reply[7] * 256 + reply[8];
     return kAck;

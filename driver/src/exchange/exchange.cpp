@@ -51,8 +51,6 @@ Bytes Driver::SENDCOMMAND(std::uint8_t address, std::span<const std::uint8_t> pa
         lastReplyCode = 0;
         awaitCodes = rule.codes;
         awaitAddress = rule.address;
-        // A waiting exchange takes frames even past a full mailbox.
-        if (!awaitCodes.empty()) wakeProcessor();
     }
 
     if (!frame.empty()) {
@@ -65,7 +63,6 @@ Bytes Driver::SENDCOMMAND(std::uint8_t address, std::span<const std::uint8_t> pa
         replyArrived_.wait_until(guard, deadline, [this] { return !replyFrame.empty(); });
     }
     Bytes result = replyFrame;
-    if (!result.empty()) mailboxFull = 0;
     awaitCodes.clear();
     return result;
 }

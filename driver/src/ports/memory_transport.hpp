@@ -25,6 +25,7 @@ class MemoryTransport final : public LinkTransport {
     bool stop() override;
     bool send(std::uint8_t address, std::span<const std::uint8_t> frame) override;
     void enumerate() override;
+    std::uint32_t stations() const override { return running() ? 1u << 1 : 0; }
 
     // Hands bytes to the driver as if the base station had sent them; false when
     // the link is not started.

@@ -80,6 +80,7 @@ SerialTransport::~SerialTransport() {
 
 void SerialTransport::start(Receiver received, DeviceChange) {
     if (fd_ < 0 || reader_.joinable()) return;
+    lineUp_ = true;
     reader_ = std::jthread([this, received = std::move(received)] { readLoop(received); });
 }
 
@@ -105,15 +106,18 @@ void SerialTransport::readLoop(Receiver received) {
                 // End of file or an error: the device is gone (an unplugged
                 // adapter, a closed pseudo-terminal). Wait only for the stop.
                 lineUp = false;
+                lineUp_ = false;
                 break;
             }
         } else if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             lineUp = false;
+            lineUp_ = false;
         }
     }
 }
 
 bool SerialTransport::stop() {
+    lineUp_ = false;
     if (reader_.joinable()) {
         std::uint64_t one = 1;
         [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);

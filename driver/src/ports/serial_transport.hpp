@@ -37,6 +37,7 @@ class SerialTransport final : public LinkTransport {
     void start(Receiver received, DeviceChange devicesChanged) override;
     bool stop() override;
     bool send(std::uint8_t address, std::span<const std::uint8_t> frame) override;
+    std::uint32_t stations() const override { return lineUp_ ? 1u << 1 : 0; }
 
     const std::string &device() const { return device_; }
 
@@ -48,6 +49,7 @@ class SerialTransport final : public LinkTransport {
     int fd_;
     int wakeFd_;
     const std::string device_;
+    std::atomic<bool> lineUp_{false};  // open, and no hang-up seen
     std::mutex writeLock_;
     std::jthread reader_;
 };

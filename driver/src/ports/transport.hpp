@@ -35,6 +35,10 @@ class LinkTransport {
     // Finds the devices again after a device change (USB); nothing for a serial port.
     virtual void enumerate() {}
 
+    // The base stations on the link now, bit n for station n: the USB slots that
+    // hold a working device, bit 1 for a serial port that is up.
+    virtual std::uint32_t stations() const { return 0; }
+
     // Firmware revision of the device in USB slot `slot`; 0 when unknown.
     virtual float revision(int slot) const {
         (void)slot;

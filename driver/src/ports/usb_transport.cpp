@@ -146,6 +146,15 @@ float UsbTransport::revision(int slot) const {
     return revisions_[slot];
 }
 
+std::uint32_t UsbTransport::stations() const {
+    std::uint32_t bits = 0;
+    std::lock_guard guard(lock_);
+    for (int slot = 0; slot < kSlots; ++slot) {
+        if (slots_[slot].device && !slots_[slot].failed) bits |= 1u << slot;
+    }
+    return bits;
+}
+
 bool UsbTransport::occupied(int slot) const {
     if (slot < 0 || slot >= kSlots) return false;
     std::lock_guard guard(lock_);

@@ -32,6 +32,7 @@ class UsbTransport final : public LinkTransport {
     bool send(std::uint8_t address, std::span<const std::uint8_t> frame) override;
     void enumerate() override;
     float revision(int slot) const override;
+    std::uint32_t stations() const override;
 
     // Whether a device sits in `slot` (for tests and diagnostics).
     bool occupied(int slot) const;

@@ -158,4 +158,35 @@ class IDataProviderEvents : public platform::Unknown {
     ~IDataProviderEvents() = default;
 };
 
+// The counters of an object's link, for C++ clients: an addition of this
+// implementation, outside the automation member table (the type library and the
+// member order stay as they are). Query it from the object:
+//
+//   if (auto link = dp.query<ILinkStatistics>()) {
+//       LinkStatistics s = link->GetLinkStatistics();
+//   }
+//
+// Every count is since the object's driver was loaded.
+struct LinkStatistics {
+    std::uint64_t framesDelivered = 0;  // packets handed to the object by its driver
+    std::uint64_t framesHeld = 0;       // received, waiting to be handed over
+    std::uint64_t framesHeldMax = 0;    // the most that waited at once
+    std::uint64_t framesDropped = 0;    // lost: the waiting packets reached their bound
+    std::uint64_t bytesDropped = 0;     // lost: received bytes the receive ring had no room for
+    std::uint64_t bytesDiscarded = 0;   // received bytes that were not part of a good frame
+    std::uint32_t stations = 0;         // bit n: base station n is on the link now
+};
+
+class ILinkStatistics : public platform::Unknown {
+  public:
+    static constexpr platform::Guid iid = guid("{5E0C2B61-7D43-4A8F-9B1E-2C6A9D7F4E13}");
+    using Base = platform::Unknown;
+
+    // The counters now; all zero before Initialise.
+    virtual LinkStatistics GetLinkStatistics() = 0;
+
+  protected:
+    ~ILinkStatistics() = default;
+};
+
 }  // namespace lyx::dataprovider
