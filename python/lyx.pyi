@@ -153,8 +153,8 @@ class DataProvider:
                      Length: Optional[int] = None) -> None: ...
     def Pair(self, BaseStation: int, UseRemoteSettings: int,
              Duration: int) -> tuple[int, int, int]:
-        """Returns (result, ID, DataTag): result 0 paired, 1 nothing paired, 99 busy (the
-        driver was handing over a frame: pump, then call it again)."""
+        """Returns (result, ID, DataTag): result 0 paired, 1 nothing paired, 99 busy (called
+        from inside a packet callback). Packets that arrive meanwhile wait and come after."""
     @property
     def BaseStationChannel(self) -> BaseStationChannelProperty: ...
     def PairConfig(self, BaseStation: int, UseRemoteSettings: int,

@@ -166,6 +166,41 @@ void BM_SerialFlood(benchmark::State &state) {
     ::unsetenv("LYX_PORT_DIR");
 }
 
+// One USB base station sending a frame every millisecond; latency from the
+// station's send to the callback.
+void BM_UsbLatencyAt1000PerSecond(benchmark::State &state) {
+    TempFolder bus("latency");
+    ::setenv("LYX_VHID_DIR", bus.path.c_str(), 1);
+    lyx::sim::VirtualHidDevice station(bus.path.string(), "bs1",
+                                       lyx::vhid::Identity{0x1781, 0x0BA4, 0x0203, "1"});
+    station.plugIn();
+    for (auto _ : state) {
+        constexpr std::int64_t kFrames = 10000;
+        Tally t;
+        t.sentAt.resize(kFrames);
+        tally = &t;
+        useCallback();
+        OPENUSB();
+        auto start = Clock::now() + std::chrono::milliseconds(200);  // the slot is opened
+        std::jthread base([&] {
+            for (std::int64_t i = 0; i < kFrames; ++i) {
+                std::this_thread::sleep_until(start + std::chrono::milliseconds(i));
+                t.sentAt[static_cast<std::size_t>(i)] = Clock::now();
+                station.sendFrame(numbered(1, i));
+            }
+        });
+        pumpUntil([&] { return t.received == kFrames; }, std::chrono::seconds(40));
+        base.join();
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        state.counters["frames"] = static_cast<double>(t.received);
+        state.counters["median_us"] = percentile(t.latencyUs, 0.5);
+        state.counters["p99_us"] = percentile(t.latencyUs, 0.99);
+        state.counters["max_us"] = percentile(t.latencyUs, 1.0);
+        CLOSEPORT();
+    }
+    ::unsetenv("LYX_VHID_DIR");
+}
+
 // Three USB base stations, each sending 1000 reports a second for 10 s.
 void BM_ThreeUsbStationsAtFullRate(benchmark::State &state) {
     TempFolder bus("vhid");
@@ -250,6 +285,10 @@ void BM_IdleUsbLinkCpu(benchmark::State &state) {
 }  // namespace
 
 BENCHMARK(BM_SerialLatency)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UsbLatencyAt1000PerSecond)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SerialFlood)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ThreeUsbStationsAtFullRate)
     ->UseManualTime()

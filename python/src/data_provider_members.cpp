@@ -89,8 +89,9 @@ constexpr const char *kPairHelp =
 continue to operate in a normal manner after pairing. This method is blocking and
 will not return until either a device has paired or the duration has elapsed.
 
-Returns (result, ID, DataTag): result 0 paired, 1 nothing paired, 99 busy (the
-driver was handing over a frame: pump, then call it again).)";
+Returns (result, ID, DataTag): result 0 paired, 1 nothing paired, 99 busy (called
+from inside a packet callback). Packets that arrive while it waits are kept and
+come, in order, once it has returned.)";
 
 constexpr const char *kPairConfigHelp =
     R"(Perform pairing to retrieve the ID and Data Tag from a device. The device will

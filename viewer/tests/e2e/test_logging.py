@@ -22,10 +22,17 @@ station 1 usb channel=1
 module 0x0A0B0C tag=1234 type=float wave=ramp offset=0 amplitude=10000 period=1000s rate={rate}
 """
 
+# A module counting its packets, and one that nobody follows, for a pairing to find.
+PAIRING = """
+station 1 usb channel=1
+module 0x0A0B0C tag=1234 type=int32 wave=count rate={rate}
+module 0x0B0B0B tag=777 type=float value=1 rate=0.2 power=off
+"""
+
 
 class Logging(desk.ViewerTest):
-    def start(self, rate):
-        self.start_simulator(self.scenario(COUNTER.format(rate=rate)), ("--trace-data",))
+    def start(self, rate, scenario=COUNTER):
+        self.start_simulator(self.scenario(scenario.format(rate=rate)), ("--trace-data",))
         self.start_viewer()
         desk.wait_for(lambda: self.viewer.title() == "Lyx Glance - 4D2", timeout=10,
                       what="the module followed")
@@ -69,6 +76,41 @@ class Logging(desk.ViewerTest):
         self.assertGreaterEqual(len(rows), 35)
         self.assertLessEqual(abs(len(rows) - len(sent)), 2, (len(rows), len(sent)))
         viewer.screenshot(self.gallery("lyxglance-logging.png"))
+
+    def test_rows_keep_coming_across_a_pairing(self):
+        # The followed module counts its packets; a module nobody follows powers up after 5 s
+        # of pairing and ends it. No row of the counter may be missing across the pairing;
+        # the search that follows a pairing passes the module it left for a second (as the
+        # Search button does), and those packets are not logged.
+        sim, viewer = self.start(rate=20, scenario=PAIRING)
+        path = self.workspace.path("pairing.csv")
+        started, stop = viewer.start_logging(path)
+        time.sleep(1)
+        pressed = time.monotonic()
+        viewer.click(self.button("Pair"))
+        sim.wait_event("bind-requested", since=pressed, timeout=5)
+        time.sleep(5)
+        powered = time.monotonic()
+        self.assertTrue(sim.command("powerup 0x0B0B0B").startswith("ok"))
+        desk.wait_for(lambda: viewer.title() == "Lyx Glance - 4D2", timeout=15,
+                      what="the counter followed again")
+        time.sleep(1)
+        viewer.click(stop)
+        desk.wait_for(lambda: viewer.find(name="Log", role=pyatspi.ROLE_PUSH_BUTTON,
+                                          showing=True), timeout=5, what="logging stopped")
+        with open(path, "rb") as f:
+            rows = f.read().split(b"\r\n")[1:-1]
+        values = [float(r.split(b",", 2)[1]) for r in rows]
+        self.assertGreaterEqual(len(values), 20 * 6)
+        # The value counts the packets (from 0): every step between rows is one packet, up to
+        # the last packet sent before the pairing ended at least.
+        before_end = len([t for t, e in sim.events_of("data")
+                          if e.get("code") == "1234" and t <= powered]) - 1
+        gaps = [(a, b) for a, b in zip(values, values[1:]) if b != a + 1]
+        self.assertLessEqual(len(gaps), 1, gaps)
+        if gaps:
+            self.assertGreaterEqual(gaps[0][0], before_end, gaps)
+        self.assertGreater(before_end - values[0], 20 * 5)
 
     def test_a_killed_viewer_leaves_whole_rows_of_all_but_the_last_second(self):
         sim, viewer = self.start(rate=5)
