@@ -224,10 +224,13 @@ PacketIterator::~PacketIterator() {
     close();
 }
 
+// Packets that came with the last hand-over and were not taken yet go too: the
+// iteration ends here.
 void PacketIterator::close() {
     if (!attached_) return;
     attached_ = false;
     hub_->detach(&queue_);
+    queue_.items.clear();
 }
 
 py::object PacketIterator::next() {

@@ -54,8 +54,7 @@ def test_pair_with_a_module_powered_up_returns_its_id_and_tag(start_sim, make_dp
                     "module 66051 tag=42 channel=7 type=float value=12.5 rate=2")
     dp = make_dp()
     assert dp.Initialise(0, 0) == 0
-    # Pair is not repeated while the driver is busy handing over a frame (it gives 99 then):
-    # take what the driver still holds from the link of an earlier test first.
+    # Take what the driver still holds from the link of an earlier test first.
     while dp.pump(0.2):
         pass
     asked = time.monotonic()
@@ -76,13 +75,10 @@ def test_pair_with_a_module_powered_up_returns_its_id_and_tag(start_sim, make_dp
 
 def test_pair_config_without_a_module_pairs_nothing(station):
     _, dp = station
-    # Modules are sending: the driver may be handing over a frame (99), so pump and ask again.
-    while True:
-        start = time.monotonic()
-        result = dp.PairConfig(1, 0, 1)
-        if result[0] != 99:
-            break
-        dp.pump(0)
+    # Modules are sending; outside a packet callback the driver is never busy (99).
+    pump_until(dp, lambda: dp.ReadPacket(7, 1000), what="a packet")
+    start = time.monotonic()
+    result = dp.PairConfig(1, 0, 1)
     assert result == (1, 0, 0)
     assert 0.5 < time.monotonic() - start < 5
 
@@ -191,3 +187,30 @@ def test_sleep_wake_stay_awake_and_pause(station):
     dp.PauseByDataTag(7)
     pump_until(dp, lambda: sim.events_of("paused", since), what="the module to pause")
     dp.PauseByDataTag(0)
+
+
+def test_a_counting_module_loses_no_reading_to_commands_or_a_stalled_thread(start_sim, make_dp):
+    # 3 000 packets a second counting themselves; reads, writes, a pairing and two seconds
+    # without pumping in between. Every count must arrive, in order.
+    sim = start_sim("station 1 usb channel=3",
+                    f"module {MODULE} tag=7 channel=3 type=int32 wave=count rate=3000",
+                    "param 0x0A0B0C 4 type=float value=0")
+    dp = make_dp()
+    values = []
+    dp.on_packet(lambda p: values.append(int(p.value)) if p.tag == 7 else None)
+    assert dp.Initialise(0, 0) == 0
+    pump_until(dp, lambda: len(values) > 100, what="the counting module")
+    assert dp.RemoteRead(1, MODULE, 4)[0] == lyx.RT_ACK
+    assert dp.RemoteWrite(1, MODULE, 4, 2.5) == lyx.RT_ACK
+    assert dp.Pair(1, 0, 1)[0] == 1  # nobody to pair with: it waits its 1.3 s out
+    time.sleep(2)  # the thread does not dispatch
+    assert dp.RemoteRead(1, MODULE, 4) == (lyx.RT_ACK, "2.5")
+    sim.command(f"powerdown {MODULE}")
+    while dp.pump(0.5):
+        pass
+    gaps = [(a, b) for a, b in zip(values, values[1:]) if b != a + 1]
+    assert gaps == []
+    stats = dp.link_statistics()
+    assert stats["frames_dropped"] == 0 and stats["bytes_dropped"] == 0
+    assert stats["held_max"] >= 3000  # the stalled two seconds waited in the driver
+    assert stats["stations"] == [1]
