@@ -42,14 +42,14 @@ Driver::~Driver() {
 void Driver::initialise(std::intptr_t callback) {
     callbackAddress = callback;
     std::lock_guard guard(rxLock);
-    wakeProcessor();
+    handOver();
 }
 
 void Driver::initialiseMulti(std::intptr_t callback, std::int32_t instance) {
     callbackAddress = callback;
     instanceNumber = instance;
     std::lock_guard guard(rxLock);
-    wakeProcessor();
+    handOver();
 }
 
 WindowHandle Driver::findOwnWindow(const std::string &title) {
@@ -114,11 +114,10 @@ bool Driver::STARTWORKERS() {
     std::shared_ptr<LinkTransport> transport = currentTransport();
     {
         std::lock_guard guard(rxLock);
-        processorIdle_ = false;
-        wakePending_ = true;      // take whatever the ring already holds
+        processing_ = true;
         handOverPosted_ = false;  // one posted to an earlier window is gone with it
+        processReceived();        // whatever the ring already holds
     }
-    processor_ = std::jthread([this](std::stop_token stop) { processorLoop(stop); });
     if (transport) {
         LinkTransport::Receiver receiver;
         if (usbMode) {
@@ -160,13 +159,13 @@ bool Driver::openLink(std::shared_ptr<LinkTransport> transport, bool usb) {
 
 bool Driver::stopWorkersAndTransport() {
     stopWorkers = true;
+    {
+        std::lock_guard guard(rxLock);
+        processing_ = false;  // bytes that still come wait in the ring for the next open
+    }
     linkStop_.request_stop();
     bool closed = true;
     if (auto transport = currentTransport()) closed = transport->stop();
-    if (processor_.joinable()) {
-        processor_.request_stop();
-        processor_.join();
-    }
     return closed;
 }
 

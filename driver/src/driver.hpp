@@ -92,8 +92,8 @@ class Driver {
 
     // --- internals used across the driver ---
     bool STARTWORKERS();
-    // Appends received bytes to the ring (overflow rule of RxRing) and wakes the
-    // frame processor.
+    // Appends received bytes to the ring (overflow rule of RxRing) and, while the
+    // link runs, processes them at once.
     void RXAPPEND(std::span<const std::uint8_t> bytes);
     // For serial readers: waits until the ring has room for the chunk instead of
     // dropping unprocessed bytes (the line's own buffer holds what follows), or
@@ -106,9 +106,9 @@ class Driver {
     // Called by a command export when its exchange is over: the frames held
     // meanwhile go to the callback now.
     void commandFinished();
-    // Waits until the frame processor sleeps with nothing left that it could take
-    // (or no processor runs); false on time-out. For tests and benchmarks.
-    bool waitUntilIdle(std::chrono::milliseconds timeout);
+    // Waits until no processing pass runs, so that everything appended so far
+    // has been taken. For tests and benchmarks.
+    void waitUntilIdle();
 
     // --- state guarded by rxLock ---
     mutable std::recursive_mutex rxLock;
@@ -162,27 +162,23 @@ class Driver {
     // hand-over to the opening thread (callback mode). rxLock held.
     void handOver();
     void refillMailbox();  // rxLock held
-    void processorLoop(std::stop_token stop);
-    void wakeProcessor();  // rxLock held
+    // Takes every complete frame and hands them over, while the link runs; rxLock held.
+    void processReceived();
     std::shared_ptr<LinkTransport> currentTransport() const;
     bool stopWorkersAndTransport();
     std::int32_t closeLinkLocked();  // linkLock held
 
-    std::condition_variable_any rxWake_;        // the processor sleeps here
     std::condition_variable_any replyArrived_;  // an exchange waits here
     std::condition_variable_any roomInRing_;    // a serial reader waits here
     int roomWaiters_ = 0;
     void ringSpaceFreed();  // rxLock held
     std::stop_source linkStop_;
-    bool wakePending_ = false;
+    bool processing_ = false;              // the link runs: appends are processed at once; rxLock
     bool handOverPosted_ = false;          // a WM_DRVFRAME is on its way; rxLock
     std::atomic<bool> delivering_{false};  // the opening thread is in deliverHeld
-    bool processorIdle_ = true;
-    std::condition_variable_any processorIdleChanged_;
 
     mutable std::mutex transportLock_;
     std::shared_ptr<LinkTransport> transport_;
-    std::jthread processor_;
 
     std::mutex windowsLock_;
     struct OwnWindow {

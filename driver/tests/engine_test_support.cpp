@@ -79,8 +79,9 @@ bool EngineTest::pumpUntil(const std::function<bool()> &done, std::chrono::milli
     return true;
 }
 
-bool EngineTest::waitIdle(std::chrono::milliseconds timeout) {
-    return d.waitUntilIdle(timeout);
+bool EngineTest::waitIdle(std::chrono::milliseconds) {
+    d.waitUntilIdle();
+    return true;
 }
 
 std::optional<Bytes> EngineTest::nextPacket() {

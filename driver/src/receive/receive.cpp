@@ -2,13 +2,16 @@
 // thread, the held frames, the mailbox, and the hand-over of frames to the
 // application.
 //
-// The processor sleeps on a condition variable and is woken by every append and
-// by the ring being cleared. Once awake it takes every complete frame before it
-// sleeps again, and then hands over what it took in one step: one posted message
-// to the opening thread in callback mode (none while one is still on its way),
-// the mailbox in polling mode. It never waits for the application, so a busy
-// opening thread or a running command holds frames back but never stops
-// reception.
+// The frame processor runs where the bytes arrive: right after a reader has
+// appended them, under rxLock, it takes every complete frame and then hands over
+// what it took in one step: one posted message to the opening thread in callback
+// mode (none while one is still on its way), the mailbox in polling mode. So a
+// frame costs no thread switch before its hand-over, and the processor never
+// waits for the application: a busy opening thread or a running command holds
+// frames back but never stops reception.
+// There is no thread of the processor's own: a reader thread (or the thread
+// that opens the link, for what the ring held before) runs it, and an open link
+// without traffic costs nothing.
 
 #include <algorithm>
 
@@ -29,16 +32,18 @@ std::uint64_t nonFillBytes(const link::HeldBytes &bytes, std::size_t count) {
 }
 }  // namespace
 
-void Driver::wakeProcessor() {
-    wakePending_ = true;
-    rxWake_.notify_one();
+void Driver::processReceived() {
+    if (!processing_) return;
+    while (PROCESSRX()) {
+    }
+    handOver();
 }
 
 void Driver::RXAPPEND(std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) return;
     std::lock_guard guard(rxLock);
     counters.bytesDropped += rxRing.append(bytes);
-    wakeProcessor();
+    processReceived();
 }
 
 void Driver::RXAPPENDWAIT(std::span<const std::uint8_t> bytes, std::stop_token stop) {
@@ -50,33 +55,17 @@ void Driver::RXAPPENDWAIT(std::span<const std::uint8_t> bytes, std::stop_token s
     --roomWaiters_;
     if (stop.stop_requested()) return;
     counters.bytesDropped += rxRing.append(bytes);
-    wakeProcessor();
+    processReceived();
 }
 
 void Driver::ringSpaceFreed() {
     if (roomWaiters_ > 0) roomInRing_.notify_all();
 }
 
-void Driver::processorLoop(std::stop_token stop) {
-    std::unique_lock guard(rxLock);
-    while (!stop.stop_requested()) {
-        wakePending_ = false;
-        while (!stop.stop_requested() && PROCESSRX()) {
-        }
-        handOver();
-        processorIdle_ = true;
-        processorIdleChanged_.notify_all();
-        rxWake_.wait(guard, stop, [this] { return wakePending_; });
-        processorIdle_ = false;
-    }
-    processorIdle_ = true;
-    processorIdleChanged_.notify_all();
-}
-
-bool Driver::waitUntilIdle(std::chrono::milliseconds timeout) {
-    std::unique_lock guard(rxLock);
-    return processorIdleChanged_.wait_for(guard, timeout,
-                                          [this] { return processorIdle_ && !wakePending_; });
+void Driver::waitUntilIdle() {
+    // Frames are processed under rxLock as they are appended: once the lock is
+    // had, no pass runs.
+    std::lock_guard guard(rxLock);
 }
 
 bool Driver::PROCESSRX() {
@@ -241,7 +230,6 @@ void Driver::clearBuffers() {
         mailboxFull = 0;
     }
     ringSpaceFreed();
-    wakeProcessor();
 }
 
 LyxDrvLinkStatistics Driver::statistics() {
