@@ -174,6 +174,8 @@ void ControlLoop::flush(Session &session) {
 
 void ControlLoop::execute(Session &session, const std::string &line) {
     Reply reply = interpreter_.execute(line);
+    for (const auto &w : reply.warnings)
+        std::fprintf(stderr, "lyx-basestation-sim: warning: %s\n", w.c_str());
     write(session, reply.text);
     switch (reply.action) {
         case Reply::Action::Quit:
