@@ -143,6 +143,7 @@ int main(int argc, char **argv) {
     }
     if (options.replay) setup.emplace_back(options.replay->origin, options.replay->line);
     bool quitAtOnce = false;
+    const std::uint64_t setupFrom = simulator.lastSequence();
     for (const auto &[origin, line] : setup) {
         Reply reply = interpreter.execute(line);
         if (!reply.ok) {
@@ -162,7 +163,7 @@ int main(int argc, char **argv) {
     }
 
     app::ControlLoop loop(simulator, interpreter, std::move(loopSettings));
-    if (!loop.start()) return 1;
+    if (!loop.start(setupFrom)) return 1;
     std::printf("ready\n");
     std::fflush(stdout);
     if (quitAtOnce) return 0;
