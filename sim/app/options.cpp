@@ -197,7 +197,8 @@ Options:
                         are made unless the scenario made them (a scenario can
                         also hold a replay command)
       --speed X         replay X times as fast (default 1; 0: as fast as the
-                        link takes the packets)
+                        link takes the packets: up to 12 000 a second for each
+                        base station, and no faster than its reader takes them)
       --loop            start the replay again after its last row, for ever
       --from TIME, --to TIME
                         replay only the rows from / up to TIME: into the
@@ -311,10 +312,11 @@ Replays:
   - Each station and tag becomes a module wired to that station (only it
     hears it; ID station x 65536 + tag when free). It sends each row at its
     time with the row's value, status, rssi, cv (link quality) and flags.
-    Types: int32 when every number of the tag is a whole number in range,
-    else float; texts as string; binary where JSON Lines say so (in CSV: a tag
-    whose values are all hexadecimal bytes, not all printable); an empty value
-    as type none.
+    The type is the one a receiver shows the logged values in again: int32
+    where every number of the tag reads as an int32 reading, float where every
+    number reads as a float reading, string for text (and numbers no reader
+    shows so), binary where JSON Lines say so (in CSV: a tag whose values are
+    all hexadecimal bytes, not all printable), none for an empty value.
   - A module asleep, paused or off passes over its rows of that time (counted
     as quiet in "show replay"); the others go on. Events: replay-looped,
     replay-ended. "show replay" gives the position.

@@ -125,7 +125,19 @@ void ReplayPlayer::step() {
     TimePoint now = scheduler_.now();
     for (std::size_t count = 0; next_ < end_ && count < kBatch; ++count) {
         const RecordedRow &row = rows[next_];
-        if (!paced) {
+        if (paced) {
+            // As fast as the station's link takes frames: what it took since
+            // the last turn (two milliseconds' worth at most), then the next
+            // turn a millisecond later.
+            TimePoint &free = linkFree_[static_cast<std::size_t>(
+                recording_->modules[row.module].station & 0xFF)];
+            free = std::max(free, now - kLinkBacklog);
+            if (free > now) {
+                arm(std::max(free, now + kLinkTurn));
+                return;
+            }
+            free += kFramePeriod;
+        } else {
             const TimePoint due = dueOf(row);
             if (due > now) break;
             status_.maxLag = std::max(
@@ -145,8 +157,8 @@ void ReplayPlayer::step() {
         status_.position = row.at;
         ++status_.row;
         ++next_;
+        if (paced) now = scheduler_.now();  // a send may have waited for the reader
     }
-    if (paced) now = scheduler_.now();
     if (next_ < end_) {
         arm(paced ? now : std::max(now, dueOf(rows[next_])));
         return;

@@ -2,6 +2,7 @@
 // times, on the simulation's scheduler (see lyx/sim/replay.hpp).
 #pragma once
 
+#include <array>
 #include <memory>
 
 #include "lyx/sim/replay.hpp"
@@ -30,9 +31,19 @@ class ReplayPlayer {
     ReplayStatus status() const;
     const std::vector<std::uint32_t> &moduleIds() const { return moduleIds_; }
 
+    // The most frames a base station's link passes to the PC in a second: the
+    // pace of a replay at speed 0, which sends them in turns a millisecond
+    // apart (and no more than two milliseconds' worth at once).
+    static constexpr int kLinkFramesPerSecond = 12000;
+
   private:
     // Rows sent per turn before other work of the simulation thread runs.
     static constexpr std::size_t kBatch = 64;
+    static constexpr Clock::duration kLinkTurn = std::chrono::milliseconds(1);
+    static constexpr Clock::duration kLinkBacklog = std::chrono::milliseconds(2);
+    static constexpr Clock::duration kFramePeriod =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) /
+        kLinkFramesPerSecond;
 
     void step();
     void arm(TimePoint when);
@@ -52,6 +63,7 @@ class ReplayPlayer {
     TimePoint roundStart_;
     Clock::duration roundLength_{};  // in real time, at the speed
     TimerId timer_ = 0;
+    std::array<TimePoint, 256> linkFree_{};  // by station: when its link takes the next frame
     ReplayStatus status_;
 };
 

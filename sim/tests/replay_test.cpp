@@ -154,15 +154,30 @@ TEST_F(Replay, ARangeLoopsUntilStoppedAndEveryRoundIsAnEvent) {
     EXPECT_EQ(counts().size(), 11u);  // nothing after the stop
 }
 
-TEST_F(Replay, AtSpeedZeroEveryRowGoesAtOnceWaitingForTheLink) {
-    station();
-    auto player =
-        play(recordingOf(counting(200, 1000)), ReplaySettings{0.0, false, 0, std::nullopt});
-    clock.advance(0ms);
-    std::vector<int> expected(200);
-    for (int i = 0; i < 200; ++i)
-        expected[i] = i + 1;
-    EXPECT_EQ(counts(), expected);
+TEST_F(Replay, AtSpeedZeroRowsGoAsFastAsEachStationsLinkTakesThem) {
+    station(1, 1);
+    station(2, 2);
+    // 300 s of two stations, a row of each every second.
+    std::string csv = kHeader;
+    for (int i = 0; i < 300; ++i) {
+        const std::string ms = std::to_string(i * 1000);
+        csv += "2026-12-08T07:00:00.000Z," + ms + ",1,7," + std::to_string(i + 1) + ",0,-60,100,0,0\n";
+        csv += "2026-12-08T07:00:00.000Z," + ms + ",2,8,1,0,-60,100,0,0\n";
+    }
+    auto player = play(recordingOf(csv), ReplaySettings{0.0, false, 0, std::nullopt});
+    const TimePoint start = clock.now();
+    clock.advance(10ms);
+    // 12 000 frames a second a link: 12 a millisecond, each station's link its own.
+    for (int s : {1, 2}) {
+        const auto n = std::count_if(sent.begin(), sent.end(), [&](const Frame &f) { return f.station == s; });
+        EXPECT_GE(n, 120) << s;
+        EXPECT_LE(n, 145) << s;  // and two milliseconds' worth at the start
+    }
+    clock.advance(100ms);
+    std::vector<int> expected(300);
+    for (int i = 0; i < 300; ++i) expected[i] = i + 1;
+    EXPECT_EQ(counts(), expected);  // every row, in order
+    EXPECT_LE(sent.back().at - start, 26ms);
     EXPECT_TRUE(std::all_of(sent.begin(), sent.end(), [](const Frame &f) { return f.waited; }));
     EXPECT_FALSE(player->status().running);
 }
