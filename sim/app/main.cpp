@@ -95,6 +95,7 @@ int main(int argc, char **argv) {
                          w.substr(0, colon).c_str(), w.substr(colon + 1).c_str());
         }
     }
+    std::string replayChecked;
     if (options.replay) {
         Reply reply = checker.execute(options.replay->line);
         if (!reply.ok) {
@@ -102,10 +103,11 @@ int main(int argc, char **argv) {
             return 2;
         }
         warn("--replay", reply);
+        replayChecked = "; " + reply.text.substr(3);
     }
     if (options.checkOnly) {
-        std::printf("ok: %zu commands, %zu scenario steps\n", options.commands.size(),
-                    scenario.steps.size());
+        std::printf("ok: %zu commands, %zu scenario steps%s\n", options.commands.size(),
+                    scenario.steps.size(), replayChecked.c_str());
         return 0;
     }
 
