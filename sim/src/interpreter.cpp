@@ -641,9 +641,12 @@ Reply Interpreter::replay(const Line &line) {
             return fail("station " + std::to_string(number) + ": " + ok.error());
         toMake.push_back(config);
     }
+    const auto counted = [](std::size_t n, const char *what) {
+        return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+    };
     std::string text = "replay " + filesShown(recording->files) + ": " +
-                       std::to_string(recording->rows.size()) + " rows of " +
-                       std::to_string(recording->modules.size()) + " modules, " +
+                       counted(recording->rows.size(), "row") + " of " +
+                       counted(recording->modules.size(), "module") + ", " +
                        seconds(recording->span()) + ", speed " + decimal(settings.speed) +
                        (settings.loop ? ", looping" : "");
     Reply reply;

@@ -114,7 +114,7 @@ TEST_F(LiveInterpreter, ReplayMakesItsStationsAndShowsWhereItIs) {
 
     const std::string started = run("replay " + file + " serial channel=5");
     EXPECT_TRUE(contains(started, "ok replay " + file +
-                                      ": 2 rows of 1 modules, 60.000s, speed 1; "
+                                      ": 2 rows of 1 module, 60.000s, speed 1; "
                                       "made station 3 channel=5 id=1 plugged=yes pty=/dev/pts/"))
         << started;
     EXPECT_TRUE(contains(started, "; modules (station/tag=ID) 3/7=196615")) << started;
