@@ -49,7 +49,7 @@ ControlLoop::~ControlLoop() {
     if (eventFd_ >= 0) ::close(eventFd_);
 }
 
-bool ControlLoop::start() {
+bool ControlLoop::start(std::uint64_t setupFrom) {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -94,6 +94,23 @@ bool ControlLoop::start() {
         }
     }
     simulator_.setEventListener([this](const Event &event) { onEvent(event); });
+    {
+        // Those the listener has not seen come first, in their order.
+        std::deque<Event> early;
+        for (auto &event : simulator_.events(setupFrom)) {
+            if (event.kind == EventKind::ReplayLooped || event.kind == EventKind::ReplayEnded)
+                early.push_back(std::move(event));
+        }
+        std::lock_guard guard(eventsLock_);
+        const std::uint64_t heard = pending_.empty() ? UINT64_MAX : pending_.front().sequence;
+        while (!early.empty() && early.back().sequence >= heard)
+            early.pop_back();
+        pending_.insert(pending_.begin(), early.begin(), early.end());
+        if (!early.empty()) {
+            std::uint64_t one = 1;
+            [[maybe_unused]] ssize_t n = ::write(eventFd_, &one, sizeof one);
+        }
+    }
     updateTracing();
     started_ = std::chrono::steady_clock::now();
     return true;
@@ -174,6 +191,8 @@ void ControlLoop::flush(Session &session) {
 
 void ControlLoop::execute(Session &session, const std::string &line) {
     Reply reply = interpreter_.execute(line);
+    for (const auto &w : reply.warnings)
+        std::fprintf(stderr, "lyx-basestation-sim: warning: %s\n", w.c_str());
     write(session, reply.text);
     switch (reply.action) {
         case Reply::Action::Quit:

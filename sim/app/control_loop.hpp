@@ -31,8 +31,10 @@ class ControlLoop {
     ControlLoop(const ControlLoop &) = delete;
     ControlLoop &operator=(const ControlLoop &) = delete;
 
-    // Opens the socket; false with a message on standard error.
-    bool start();
+    // Opens the socket; false with a message on standard error. A replay
+    // started while setting up may have looped or ended before the loop
+    // listened: such events after `setupFrom` (a sequence) are told too.
+    bool start(std::uint64_t setupFrom = 0);
     // Runs until quit, the end of the duration or a signal; the exit status.
     int run();
 

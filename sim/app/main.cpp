@@ -59,12 +59,19 @@ int main(int argc, char **argv) {
     ControlSettings settings;
     settings.usbFolder = options.vhidDir.empty() ? environment("LYX_VHID_DIR") : options.vhidDir;
     settings.portFolder = options.portDir.empty() ? defaultPortFolder() : options.portDir;
+    // Recordings read while checking are kept for the run.
+    settings.recordings = std::make_shared<RecordingCache>();
 
     // Everything is checked before anything is started.
     Interpreter checker(nullptr, settings);
+    const auto warn = [](const std::string &origin, const Reply &reply) {
+        for (const auto &w : reply.warnings)
+            std::fprintf(stderr, "%s: %s: warning: %s\n", kName, origin.c_str(), w.c_str());
+    };
     for (const auto &command : options.commands) {
         Reply reply = checker.execute(command.line);
         if (!reply.ok) return usage(command.origin + ": " + errorText(reply));
+        warn(command.origin, reply);
     }
     Scenario scenario;
     if (!options.scenarioFile.empty()) {
@@ -81,10 +88,26 @@ int main(int argc, char **argv) {
                          scenario.errorLine, scenario.error.c_str());
             return 2;
         }
+        for (const auto &w : scenario.warnings) {
+            // "line: text"
+            const std::size_t colon = w.find(':');
+            std::fprintf(stderr, "%s: %s:%s: warning:%s\n", kName, options.scenarioFile.c_str(),
+                         w.substr(0, colon).c_str(), w.substr(colon + 1).c_str());
+        }
+    }
+    std::string replayChecked;
+    if (options.replay) {
+        Reply reply = checker.execute(options.replay->line);
+        if (!reply.ok) {
+            std::fprintf(stderr, "%s: %s\n", kName, errorText(reply).c_str());
+            return 2;
+        }
+        warn("--replay", reply);
+        replayChecked = "; " + reply.text.substr(3);
     }
     if (options.checkOnly) {
-        std::printf("ok: %zu commands, %zu scenario steps\n", options.commands.size(),
-                    scenario.steps.size());
+        std::printf("ok: %zu commands, %zu scenario steps%s\n", options.commands.size(),
+                    scenario.steps.size(), replayChecked.c_str());
         return 0;
     }
 
@@ -120,7 +143,9 @@ int main(int argc, char **argv) {
                                step.command);
         }
     }
+    if (options.replay) setup.emplace_back(options.replay->origin, options.replay->line);
     bool quitAtOnce = false;
+    const std::uint64_t setupFrom = simulator.lastSequence();
     for (const auto &[origin, line] : setup) {
         Reply reply = interpreter.execute(line);
         if (!reply.ok) {
@@ -140,7 +165,7 @@ int main(int argc, char **argv) {
     }
 
     app::ControlLoop loop(simulator, interpreter, std::move(loopSettings));
-    if (!loop.start()) return 1;
+    if (!loop.start(setupFrom)) return 1;
     std::printf("ready\n");
     std::fflush(stdout);
     if (quitAtOnce) return 0;

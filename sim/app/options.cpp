@@ -4,8 +4,41 @@
 
 namespace lyx::sim::app {
 
+namespace {
+
+// A word of the control language that reads back as `text`.
+std::string quoted(const std::string &text) {
+    bool plain = !text.empty();
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        plain = plain && u > 0x20 && u < 0x7F && c != '"' && c != '\\' && c != '#' && c != '=';
+    }
+    if (plain) return text;
+    std::string out = "\"";
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20 || u == 0x7F) {
+            static constexpr char digits[] = "0123456789ABCDEF";
+            out += "\\x";
+            out += digits[u >> 4];
+            out += digits[u & 0x0F];
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
 std::optional<Options> parseOptions(const std::vector<std::string> &arguments, std::string &error) {
     Options options;
+    std::vector<std::string> replayFiles;
+    std::vector<std::string> replayOptions;  // key=value words of the replay command
+    std::string replayOrigin;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string &a = arguments[i];
         // "--name=value" or "--name value".
@@ -93,6 +126,23 @@ std::optional<Options> parseOptions(const std::vector<std::string> &arguments, s
                 error = "--random-key " + *v + ": expected a whole number";
                 return std::nullopt;
             }
+        } else if (name == "--replay") {
+            // The files up to the next option (a shell expands a glob into many).
+            auto v = value();
+            if (!v) return std::nullopt;
+            replayFiles.push_back(*v);
+            while (!inlineValue && i + 1 < arguments.size() && !arguments[i + 1].empty() &&
+                   arguments[i + 1][0] != '-') {
+                replayFiles.push_back(arguments[++i]);
+            }
+            replayOrigin = "--replay " + replayFiles.front();
+        } else if (name == "--speed" || name == "--from" || name == "--to") {
+            auto v = value();
+            if (!v) return std::nullopt;
+            replayOptions.push_back(name.substr(2) + "=" + quoted(*v));
+        } else if (name == "--loop" || name == "--skip-bad") {
+            if (!flag()) return std::nullopt;
+            replayOptions.push_back(name.substr(2) + "=yes");
         } else if (a.size() > 1 && a[0] == '-') {
             error = "unknown option " + a;
             return std::nullopt;
@@ -103,6 +153,21 @@ std::optional<Options> parseOptions(const std::vector<std::string> &arguments, s
             }
             options.scenarioFile = a;
         }
+    }
+    if (!replayOptions.empty() && replayFiles.empty()) {
+        error = "--speed, --loop, --from, --to and --skip-bad go with --replay";
+        return std::nullopt;
+    }
+    if (!replayFiles.empty()) {
+        std::string line = "replay";
+        for (const auto &f : replayFiles) {
+            // Always files, also where a name is one of the command's words.
+            const bool word = f == "usb" || f == "serial" || f == "stop";
+            line += " " + quoted(word ? "./" + f : f);
+        }
+        for (const auto &o : replayOptions)
+            line += " " + o;
+        options.replay = Command{replayOrigin, line};
     }
     return options;
 }
@@ -126,6 +191,20 @@ Options:
       --no-stdin        take no commands from standard input
       --duration TIME   stop after TIME (e.g. 30s)
       --random-key N    start of the random faults, noise waveforms excepted (default 1)
+      --replay FILE...  replay a recording of lyx log (CSV or JSON Lines; several
+                        files as a rotation leaves them, or a glob) as a live
+                        network: the files up to the next option. Its stations
+                        are made unless the scenario made them (a scenario can
+                        also hold a replay command)
+      --speed X         replay X times as fast (default 1; 0: as fast as the
+                        link takes the packets: up to 12 000 a second for each
+                        base station, and no faster than its reader takes them)
+      --loop            start the replay again after its last row, for ever
+      --from TIME, --to TIME
+                        replay only the rows from / up to TIME: into the
+                        recording (90s, 2min), a clock time of the recording
+                        (07:05:30) or a date and time (2026-12-08T07:05:30)
+      --skip-bad        skip rows that do not parse (counted) instead of failing
   -q, --quiet           do not print events on standard output
       --trace-data      also print every data packet sent and every frame the PC
                         sent (events "data" and "frame")
@@ -185,7 +264,14 @@ blanks in "quotes"; times as 500ms, 2s, 1.5min or seconds; IDs decimal or 0x):
   send <n> <hex bytes>
       station <n> sends a frame with this payload as it is (any reply, also a
       malformed one, e.g. "send 1 07 0A 0B 0C")
-  show [stations | modules | station <n> | module <id> | stats]
+  replay <file|glob>... [speed=X] [loop=yes] [from=TIME] [to=TIME]
+         [skip-bad=yes] [usb | serial] [channel=C] [vhid-dir=DIR] [port-dir=DIR]
+      replay a recording of lyx log as a live network (see "Replays" below);
+      a replay that runs is stopped first. Stations of the recording that do
+      not exist are made: usb or serial as given (serial ones with the COM
+      entry of their number), else as "station <n>" makes them.
+  replay stop       end the replay (its modules stay)
+  show [stations | modules | station <n> | module <id> | stats | replay]
   watch on|off|data   events on this connection (data: also every packet sent
                       and every frame the PC sent)
   quit
@@ -216,6 +302,27 @@ How the simulated devices behave:
     station moves to the module's channel, else the module to the station's;
     mode 1 leaves the module in configuration mode (awake, no data, ignores
     sleep and pause) until it is powered up again.
+
+Replays:
+  - A recording is what lyx log writes: CSV with its header, or JSON Lines (also
+    from lyx monitor --json). Several files are put in the order of their first
+    rows' times. A row's time is its ms column, else its time column; where
+    ms starts again (another run of lyx log) the time column gives the gap.
+    A time that goes back is a warning; the row follows the one before it.
+  - Each station and tag becomes a module wired to that station (only it
+    hears it; ID station x 65536 + tag when free). It sends each row at its
+    time with the row's value, status, rssi, cv (link quality) and flags.
+    The type is the one a receiver shows the logged values in again: int32
+    where every number of the tag reads as an int32 reading, float where every
+    number reads as a float reading, string for text (and numbers no reader
+    shows so), binary where JSON Lines say so (in CSV: a tag whose values are
+    all hexadecimal bytes, not all printable), none for an empty value.
+  - A module asleep, paused or off passes over its rows of that time (counted
+    as quiet in "show replay"); the others go on. Events: replay-looped,
+    replay-ended. "show replay" gives the position.
+  - A file that is not such a log, a row that does not parse (without
+    skip-bad) or a range without rows stops the program with status 2 before
+    anything starts; the message names the file, the line and what is wrong.
 )";
 }
 

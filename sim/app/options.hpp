@@ -16,7 +16,8 @@ struct Command {
 struct Options {
     std::vector<Command> commands;  // -e, --station, --module, in order
     std::string scenarioFile;
-    std::string vhidDir;  // empty: from the environment
+    std::optional<Command> replay;  // --replay and its options, after the scenario's start
+    std::string vhidDir;            // empty: from the environment
     std::string portDir;
     std::string socketPath;
     bool readStdin = true;

@@ -95,12 +95,15 @@ void EventLoop::run(std::stop_token stop) {
             }
             task();
         }
+        // Timers due when this round began: one that sets itself again for
+        // "now" runs in the next round, after the tasks posted meanwhile.
         std::optional<TimePoint> next;
+        const TimePoint round = Clock::now();
         for (;;) {
             std::optional<Task> due;
             {
                 std::lock_guard guard(lock_);
-                due = timers_.popDue(Clock::now());
+                due = timers_.popDue(round);
                 if (!due) {
                     next = timers_.next();
                     break;

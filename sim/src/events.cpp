@@ -64,6 +64,10 @@ std::string kindName(EventKind kind) {
             return "data";
         case EventKind::FrameFromPc:
             return "frame";
+        case EventKind::ReplayLooped:
+            return "replay-looped";
+        case EventKind::ReplayEnded:
+            return "replay-ended";
     }
     return "event";
 }

@@ -1,8 +1,10 @@
 // Runs (or checks) one line of the control language against a simulator.
+#include <algorithm>
 #include <cstdio>
 
 #include "command_syntax.hpp"
 #include "lyx/sim/control.hpp"
+#include "lyx/sim/replay.hpp"
 #include "lyx/sim/simulator.hpp"
 
 namespace lyx::sim {
@@ -12,11 +14,11 @@ using syntax::Line;
 namespace {
 
 Reply ok(std::string text = {}) {
-    return {true, text.empty() ? "ok" : "ok " + text, Reply::Action::None};
+    return {true, text.empty() ? "ok" : "ok " + text, Reply::Action::None, {}};
 }
 
 Reply fail(const std::string &message) {
-    return {false, "error: " + message, Reply::Action::None};
+    return {false, "error: " + message, Reply::Action::None, {}};
 }
 
 Reply fail(const Outcome &outcome) {
@@ -77,7 +79,38 @@ std::string describe(const ModuleStatus &m) {
            " channel=" + std::to_string(c.channel) + " type=" + typeName(c) +
            " wave=" + shapeName(c.wave.shape) + " rate=" + rate + " state=" + state +
            " battery=" + (c.batteryLow ? "low" : "ok") + " error=" + yesNo(c.error) +
-           " packets=" + std::to_string(m.packetsSent);
+           " packets=" + std::to_string(m.packetsSent) +
+           (m.station >= 0 ? " replayed-by-station=" + std::to_string(m.station) : std::string());
+}
+
+std::string seconds(std::int64_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3fs", static_cast<double>(ms) / 1000.0);
+    return text;
+}
+
+std::string decimal(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+std::string filesShown(const std::vector<std::string> &files) {
+    if (files.empty()) return "-";
+    if (files.size() == 1) return files[0];
+    return files[0] + " and " + std::to_string(files.size() - 1) + " more files";
+}
+
+std::string describe(const ReplayStatus &r) {
+    const std::string state = r.running ? "running" : r.stopped ? "stopped" : "ended";
+    std::string out =
+        "replay " + state + " position=" + seconds(r.position) + " end=" + seconds(r.end) +
+        " row=" + std::to_string(r.row) + "/" + std::to_string(r.rows) +
+        " speed=" + decimal(r.settings.speed) + " loop=" + yesNo(r.settings.loop) +
+        " loops=" + std::to_string(r.loops) + " sent=" + std::to_string(r.sent) +
+        " quiet=" + std::to_string(r.quiet) + " unheard=" + std::to_string(r.unheard) +
+        " max-lag-us=" + std::to_string(r.maxLag.count()) + " files=" + filesShown(r.files);
+    return out;
 }
 
 // The numeric argument after the verb.
@@ -152,6 +185,7 @@ Reply Interpreter::execute(std::string_view text) {
     if (verb == "unplug" || verb == "plug") return byStation(line);
     if (verb == "fault") return fault(line);
     if (verb == "send") return sendFrame(line);
+    if (verb == "replay") return replay(line);
     if (verb == "show") return show(line);
     if (verb == "watch") {
         if (auto ok = noOptions(line); !ok) return fail(ok);
@@ -176,7 +210,7 @@ Reply Interpreter::execute(std::string_view text) {
     if (verb == "help") {
         return ok(
             "commands: station module set param remove powerup powerdown unplug plug fault "
-            "send show watch quit (lyx-basestation-sim --help describes them)");
+            "send replay show watch quit (lyx-basestation-sim --help describes them)");
     }
     if (verb == "wait") return fail("wait: only in scenario files");
     return fail("unknown command '" + verb + "' (try help)");
@@ -455,8 +489,18 @@ Reply Interpreter::show(const Line &line) {
         return out.empty() ? std::string("none") : out;
     };
     if (what == "all" && line.words.size() <= 2) {
-        return ok("stations " + join(simulator_->stations()) + "; modules " +
-                  join(simulator_->modules()));
+        std::string text =
+            "stations " + join(simulator_->stations()) + "; modules " + join(simulator_->modules());
+        if (auto r = simulator_->replay()) {
+            text += "; replay " + std::string(r->running ? "at " : "ended at ") +
+                    seconds(r->position) + " of " + seconds(r->end);
+        }
+        return ok(text);
+    }
+    if (what == "replay" && line.words.size() == 2) {
+        auto r = simulator_->replay();
+        if (!r) return fail("no replay has run");
+        return ok(describe(*r));
     }
     if (what == "stations" && line.words.size() == 2) return ok(join(simulator_->stations()));
     if (what == "modules" && line.words.size() == 2) return ok(join(simulator_->modules()));
@@ -483,7 +527,165 @@ Reply Interpreter::show(const Line &line) {
         if (!m) return fail("no module " + std::to_string(id));
         return ok(describe(*m));
     }
-    return fail("show: expected stations, modules, station <n>, module <id> or stats");
+    return fail("show: expected stations, modules, station <n>, module <id>, stats or replay");
+}
+
+Reply Interpreter::replay(const Line &line) {
+    if (line.words.size() == 2 && line.words[1] == "stop") {
+        if (auto ok = noOptions(line); !ok) return fail(ok);
+        if (simulator_ == nullptr) return ok();
+        if (auto done = simulator_->stopReplay(); !done) return fail(done);
+        return ok(describe(*simulator_->replay()));
+    }
+    std::vector<std::string> words;
+    std::optional<bool> usb;
+    for (std::size_t i = 1; i < line.words.size(); ++i) {
+        const std::string &w = line.words[i];
+        if (w == "usb" || w == "serial") {
+            usb = w == "usb";
+        } else {
+            words.push_back(w);
+        }
+    }
+    if (words.empty()) return fail("replay: expected the files of a recording, or stop");
+    ReplaySettings settings;
+    RecordingOptions reading;
+    std::optional<std::string> from;
+    std::optional<std::string> to;
+    StationConfig made;  // for stations the replay makes
+    made.usbFolder = settings_.usbFolder;
+    made.portFolder = settings_.portFolder;
+    for (const auto &[key, value] : line.options) {
+        if (key == "speed") {
+            if (!syntax::parseNumber(value, settings.speed) || settings.speed < 0 ||
+                settings.speed > 10000) {
+                return fail("speed=" + value +
+                            ": expected a factor up to 10000 (2: twice as fast), or 0 for as "
+                            "fast as the link takes the packets");
+            }
+        } else if (key == "loop" || key == "skip-bad") {
+            bool on = false;
+            if (!syntax::parseSwitch(value, on))
+                return fail(key + "=" + value + ": expected yes or no");
+            (key == "loop" ? settings.loop : reading.skipBad) = on;
+        } else if (key == "from") {
+            from = value;
+        } else if (key == "to") {
+            to = value;
+        } else if (key == "channel" || key == "vhid-dir" || key == "port-dir") {
+            if (auto ok = syntax::applyStationOption(made, key, value); !ok) return fail(ok);
+        } else {
+            return fail("unknown option '" + key + "' for replay");
+        }
+    }
+
+    // The recording: read by the checker before, or read now.
+    std::vector<std::string> files;
+    if (auto ok = expandFiles(words, files); !ok) return fail(ok);
+    std::string key = reading.skipBad ? "skip-bad" : "";
+    for (const auto &f : files)
+        key += "\n" + f;
+    std::shared_ptr<const Recording> recording;
+    if (settings_.recordings) {
+        auto &cache = settings_.recordings->byFiles;
+        if (auto found = cache.find(key); found != cache.end()) {
+            recording = found->second;
+            if (simulator_ != nullptr) cache.erase(found);
+        }
+    }
+    if (!recording) {
+        auto read = std::make_shared<Recording>();
+        if (auto ok = readRecording(files, reading, *read); !ok) return fail(ok);
+        recording = read;
+        if (simulator_ == nullptr && settings_.recordings)
+            settings_.recordings->byFiles[key] = read;
+    }
+
+    const auto when = [&](const std::string &name, const std::string &text,
+                          std::int64_t &out) -> Outcome {
+        if (auto ok = parseRecordingTime(text, *recording, out); !ok) {
+            return Outcome::failure(name + "=" + text + ": " + ok.error());
+        }
+        return {};
+    };
+    if (from) {
+        if (auto ok = when("from", *from, settings.from); !ok) return fail(ok);
+        if (settings.from > recording->span()) {
+            return fail("from=" + *from + ": after the recording's last row (at " +
+                        seconds(recording->span()) + ")");
+        }
+    }
+    if (to) {
+        std::int64_t end = 0;
+        if (auto ok = when("to", *to, end); !ok) return fail(ok);
+        if (end < settings.from) return fail("to=" + *to + ": before from=");
+        settings.to = end;
+    }
+    const auto &rows = recording->rows;
+    const auto first = std::ranges::lower_bound(rows, settings.from, {}, &RecordedRow::at);
+    if (first == rows.end() || (settings.to && first->at > *settings.to)) {
+        return fail("no row of the recording lies between from= and to=");
+    }
+
+    // Its stations: those that exist are used as they are; others are made.
+    const std::vector<int> stations = recording->stations();
+    std::vector<StationConfig> toMake;
+    for (int number : stations) {
+        if (hasStation(number)) continue;
+        StationConfig config = made;
+        config.number = number;
+        config.usb = usb ? *usb : !config.usbFolder.empty();
+        config.serialPort = !config.usb;
+        if (config.serialPort && number >= 1 && !config.portFolder.empty()) config.com = number;
+        if (auto ok = validate(config); !ok)
+            return fail("station " + std::to_string(number) + ": " + ok.error());
+        toMake.push_back(config);
+    }
+    const auto counted = [](std::size_t n, const char *what) {
+        return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+    };
+    std::string text = "replay " + filesShown(recording->files) + ": " +
+                       counted(recording->rows.size(), "row") + " of " +
+                       counted(recording->modules.size(), "module") + ", " +
+                       seconds(recording->span()) + ", speed " + decimal(settings.speed) +
+                       (settings.loop ? ", looping" : "");
+    Reply reply;
+    if (simulator_ == nullptr) {
+        for (const auto &config : toMake)
+            checkedStations_.insert(config.number);
+        for (std::uint32_t id : checkedReplayModules_)
+            checkedModules_.erase(id);
+        checkedReplayModules_ = replayModuleIds(
+            *recording, [&](std::uint32_t id) { return checkedModules_.contains(id); });
+        for (std::size_t i = 0; i < checkedReplayModules_.size(); ++i) {
+            ModuleConfig config;
+            config.id = checkedReplayModules_[i];
+            config.tag = recording->modules[i].tag;
+            config.type = recording->modules[i].type;
+            config.rate = 0;
+            checkedModules_[config.id] = config;
+        }
+        reply = ok(text);
+    } else {
+        for (const auto &config : toMake) {
+            if (auto done = simulator_->addStation(config); !done) {
+                return fail("station " + std::to_string(config.number) + ": " + done.error());
+            }
+            text += "; made " + describe(*simulator_->station(config.number));
+        }
+        if (auto done = simulator_->startReplay(recording, settings); !done) return fail(done);
+        const auto status = simulator_->replay();
+        std::string ids;
+        for (std::size_t i = 0; i < status->moduleIds.size(); ++i) {
+            ids += (i == 0 ? "" : " ") + std::to_string(recording->modules[i].station) + "/" +
+                   std::to_string(recording->modules[i].tag) + "=" +
+                   std::to_string(status->moduleIds[i]);
+        }
+        reply = ok(text + "; modules (station/tag=ID) " + ids);
+    }
+    for (const auto &w : recording->warnings)
+        reply.warnings.push_back(w);
+    return reply;
 }
 
 }  // namespace lyx::sim

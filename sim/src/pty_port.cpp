@@ -44,9 +44,9 @@ bool PtyPort::linkAs(const std::string &folder, int number) {
     return ::symlink(device_.c_str(), entry.c_str()) == 0;
 }
 
-bool PtyPort::write(std::span<const std::uint8_t> bytes) {
+bool PtyPort::write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds limit) {
     std::size_t done = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    auto deadline = std::chrono::steady_clock::now() + limit;
     while (done < bytes.size()) {
         ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
         if (n > 0) {

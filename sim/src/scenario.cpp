@@ -41,6 +41,8 @@ Scenario parseScenario(std::string_view text, Interpreter &checker) {
             std::string message = checked.text.substr(checked.text.find(' ') + 1);
             return fail(message);
         }
+        for (const auto &warning : checked.warnings)
+            scenario.warnings.push_back(std::to_string(number) + ": " + warning);
         scenario.steps.push_back({at, number, std::string(line)});
     }
     return scenario;

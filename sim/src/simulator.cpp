@@ -5,6 +5,7 @@
 
 #include "event_log.hpp"
 #include "event_loop.hpp"
+#include "replay_player.hpp"
 #include "station_links.hpp"
 #include "world.hpp"
 
@@ -15,7 +16,12 @@ struct Simulator::Impl final : FrameOutput, EventSink {
 
     bool send(int number, std::span<const std::uint8_t> bytes) override {
         auto found = links.find(number);
-        return found == links.end() || found->second->send(bytes);
+        return found == links.end() || found->second->send(bytes, false);
+    }
+
+    bool sendWaiting(int number, std::span<const std::uint8_t> bytes) override {
+        auto found = links.find(number);
+        return found == links.end() || found->second->send(bytes, true);
     }
 
     void publish(Event event) override {
@@ -34,12 +40,16 @@ struct Simulator::Impl final : FrameOutput, EventSink {
     World world;
     std::map<int, std::unique_ptr<StationLinks>> links;  // loop thread only
     std::function<void(const Event &)> listener;         // loop thread only
+    std::unique_ptr<ReplayPlayer> replay;                // loop thread only
 };
 
 Simulator::Simulator(std::uint64_t randomKey) : impl_(std::make_unique<Impl>(randomKey)) {}
 
 Simulator::~Simulator() {
-    impl_->loop.invoke([this] { impl_->links.clear(); });
+    impl_->loop.invoke([this] {
+        impl_->replay.reset();
+        impl_->links.clear();
+    });
     impl_->loop.stop();
 }
 
@@ -207,6 +217,55 @@ void Simulator::traceData(bool on) {
 
 Stats Simulator::stats() const {
     return impl_->loop.invoke([&] { return impl_->world.stats(); });
+}
+
+Outcome Simulator::startReplay(std::shared_ptr<const Recording> recording,
+                               const ReplaySettings &settings) {
+    if (!recording) return Outcome::failure("no recording");
+    return impl_->loop.invoke([&]() -> Outcome {
+        World &world = impl_->world;
+        for (int number : recording->stations()) {
+            if (!world.station(number))
+                return Outcome::failure("no station " + std::to_string(number));
+        }
+        // The earlier replay ends, and its modules go.
+        if (auto &old = impl_->replay) {
+            old->stop();
+            for (std::uint32_t id : old->moduleIds()) {
+                auto m = world.module(id);
+                if (m && m->station >= 0) (void)world.removeModule(id);
+            }
+            old.reset();
+        }
+        std::vector<std::uint32_t> ids;
+        if (auto ok = addReplayModules(world, *recording, ids); !ok) return ok;
+        auto player = std::make_unique<ReplayPlayer>(world, impl_->loop, *impl_,
+                                                     std::move(recording), settings, ids);
+        if (auto ok = player->start(); !ok) {
+            for (std::uint32_t id : ids)
+                (void)world.removeModule(id);
+            return ok;
+        }
+        impl_->replay = std::move(player);
+        return {};
+    });
+}
+
+Outcome Simulator::stopReplay() {
+    return impl_->loop.invoke([&]() -> Outcome {
+        if (!impl_->replay || !impl_->replay->status().running) {
+            return Outcome::failure("no replay runs");
+        }
+        impl_->replay->stop();
+        return {};
+    });
+}
+
+std::optional<ReplayStatus> Simulator::replay() const {
+    return impl_->loop.invoke([&]() -> std::optional<ReplayStatus> {
+        if (!impl_->replay) return std::nullopt;
+        return impl_->replay->status();
+    });
 }
 
 }  // namespace lyx::sim

@@ -107,14 +107,23 @@ void StationLinks::readPty() {
     }
 }
 
-bool StationLinks::send(std::span<const std::uint8_t> bytes) {
+bool StationLinks::send(std::span<const std::uint8_t> bytes, bool wait) {
+    wait = wait && !stalled_;
     bool taken = true;
     if (usb_ && usb_->pluggedIn()) {
         std::uint64_t before = usb_->reportsDropped();
-        usb_->sendFrame(bytes, VirtualHidDevice::Delivery::DropWhenFull);
+        usb_->sendFrame(bytes, wait ? VirtualHidDevice::Delivery::Wait
+                                    : VirtualHidDevice::Delivery::DropWhenFull);
         taken = usb_->reportsDropped() == before;
     }
-    if (pty_ && pty_->writeSome(bytes) < bytes.size()) taken = false;
+    if (pty_) {
+        if (wait) {
+            taken = pty_->write(bytes, std::chrono::seconds(1)) && taken;
+        } else if (pty_->writeSome(bytes) < bytes.size()) {
+            taken = false;
+        }
+    }
+    stalled_ = !taken && (wait || stalled_);
     return taken;
 }
 

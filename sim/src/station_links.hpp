@@ -33,8 +33,12 @@ class StationLinks {
     // Removes them: the PC sees the device leave or the line hang up.
     void unplug();
 
-    // Sends bytes to the PC without waiting; false when a reader had no room.
-    bool send(std::span<const std::uint8_t> bytes);
+    // Sends bytes to the PC; false when a reader had no room. Without `wait`
+    // they are dropped at once for a reader whose buffer is full; with it,
+    // the link waits while the reader makes room (up to a second), as fast as
+    // it takes them. A reader that took nothing for that long is not waited
+    // for again until it takes bytes once more.
+    bool send(std::span<const std::uint8_t> bytes, bool wait);
 
     std::string usbSocket() const;
     std::string ptyDevice() const;
@@ -50,6 +54,7 @@ class StationLinks {
     std::unique_ptr<VirtualHidDevice> usb_;
     std::unique_ptr<PtyPort> pty_;
     std::string comEntry_;
+    bool stalled_ = false;  // a waiting send timed out; the reader does not read
 };
 
 }  // namespace lyx::sim

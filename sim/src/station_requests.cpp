@@ -133,7 +133,7 @@ void World::handleStationParameter(StationState &s, std::span<const std::uint8_t
 }
 
 bool World::hears(const ModuleState &m, const StationState &s) const {
-    return m.config.poweredOn && m.config.channel == s.config.channel;
+    return m.config.poweredOn && carries(s, m);
 }
 
 void World::handleRemote(StationState &s, const packets::RemoteRequest &request) {

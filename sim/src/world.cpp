@@ -117,6 +117,8 @@ Outcome World::setStationChannel(int number, std::uint8_t channel) {
     if (s->config.channel != channel) {
         s->config.channel = channel;
         emit(EventKind::ChannelChanged, number, 0, channel);
+        for (auto &[id, m] : modules_)
+            if (m.station == number) m.config.channel = channel;
     }
     return {};
 }
@@ -314,6 +316,7 @@ std::optional<ModuleStatus> World::module(std::uint32_t id) const {
     status.paused = m.paused;
     status.configurationMode = m.configurationMode;
     status.packetsSent = m.packetsSent;
+    status.station = m.station;
     return status;
 }
 
@@ -322,6 +325,51 @@ std::vector<std::uint32_t> World::moduleIds() const {
     for (const auto &[id, m] : modules_)
         out.push_back(id);
     return out;
+}
+
+bool World::carries(const StationState &s, const ModuleState &m) {
+    return m.station >= 0 ? m.station == s.config.number : m.config.channel == s.config.channel;
+}
+
+Outcome World::attachToStation(std::uint32_t id, int number) {
+    ModuleState *m = findModule(id);
+    if (m == nullptr) return Outcome::failure(noSuchModule(id));
+    StationState *s = findStation(number);
+    if (s == nullptr) return Outcome::failure(noSuchStation(number));
+    m->station = number;
+    m->config.channel = s->config.channel;
+    return {};
+}
+
+World::Sent World::sendRecorded(std::uint32_t id, const RecordedRow &row,
+                                std::span<const std::uint8_t> value, bool wait) {
+    ModuleState *m = findModule(id);
+    if (m == nullptr) return Sent::Unheard;
+    ModuleConfig &c = m->config;
+    c.status = row.status;
+    c.rssi = row.rssi;
+    c.linkQuality = row.linkQuality;
+    c.batteryLow = row.batteryLow;
+    c.error = row.error;
+    if (!c.poweredOn || m->asleep || m->paused || m->configurationMode) return Sent::Quiet;
+    packets::DataPacket packet;
+    packet.tag = c.tag;
+    packet.status = row.status;
+    packet.type = row.type;
+    packet.value.assign(value.begin(), value.end());
+    packet.signal = packets::signalByte(row.rssi);
+    packet.linkQuality = row.linkQuality;
+    packet.batteryLow = row.batteryLow;
+    packet.error = row.error;
+    ++m->packetsSent;
+    if (traceData_) emit(EventKind::DataSent, -1, id, c.tag);
+    StationState *s = m->station >= 0 ? findStation(m->station) : nullptr;
+    if (s == nullptr || !s->plugged) return Sent::Unheard;
+    transmit(
+        *s,
+        link::buildFrame(static_cast<std::uint8_t>(s->config.number), packets::dataPayload(packet)),
+        false, wait);
+    return Sent::Yes;
 }
 
 // ---- module timers ----
@@ -402,7 +450,7 @@ void World::transmitData(ModuleState &m, TimePoint now) {
     const Bytes payload = packets::dataPayload(packet);
     ++m.packetsSent;
     for (auto &[number, s] : stations_) {
-        if (s.plugged && s.config.channel == c.channel) {
+        if (s.plugged && carries(s, m)) {
             transmit(s, link::buildFrame(static_cast<std::uint8_t>(number), payload), false);
         }
     }
@@ -459,7 +507,7 @@ void World::pause(ModuleState &m) {
 
 // ---- what stations send ----
 
-void World::transmit(StationState &s, Bytes frame, bool isReply) {
+void World::transmit(StationState &s, Bytes frame, bool isReply, bool wait) {
     if (!s.plugged || frame.empty()) return;
     const Faults &f = s.config.faults;
     auto chance = [&s](double p) {
@@ -493,7 +541,9 @@ void World::transmit(StationState &s, Bytes frame, bool isReply) {
         unit.push_back(static_cast<std::uint8_t>(s.random()));
     unit.insert(unit.end(), f.zeros, 0);
     unit.insert(unit.end(), frame.begin(), frame.end());
-    if (!output_.send(number, unit)) ++stats_.outputDropped;
+    if (!(wait ? output_.sendWaiting(number, unit) : output_.send(number, unit))) {
+        ++stats_.outputDropped;
+    }
     ++s.framesSent;
     ++stats_.framesSent;
 }

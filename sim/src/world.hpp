@@ -12,6 +12,7 @@
 #include <span>
 #include <vector>
 
+#include "lyx/sim/recording.hpp"
 #include "lyx/sim/simulator.hpp"
 #include "packets.hpp"
 #include "scheduler.hpp"
@@ -24,6 +25,11 @@ class FrameOutput {
     // Bytes that station `number` sends to the PC (a frame, with any noise
     // before it); false when the PC side had no room for them.
     virtual bool send(int number, std::span<const std::uint8_t> bytes) = 0;
+    // The same, waiting while a reader is slow to make room (as fast as the
+    // link takes them); false when it did not.
+    virtual bool sendWaiting(int number, std::span<const std::uint8_t> bytes) {
+        return send(number, bytes);
+    }
 };
 
 class EventSink {
@@ -70,6 +76,18 @@ class World {
     std::optional<ModuleStatus> module(std::uint32_t id) const;
     std::vector<std::uint32_t> moduleIds() const;
 
+    // Wires a module to station `number`, as a replayed module is: only that
+    // station hears it and passes on what it sends, and it follows the
+    // station's channel.
+    Outcome attachToStation(std::uint32_t id, int number);
+    enum class Sent { Yes, Quiet, Unheard };
+    // Module `id` sends one recorded row now (its status, signal, link quality
+    // and flags become the module's). Quiet: the module is off, asleep, paused
+    // or in configuration mode; Unheard: it has no plugged-in station. With
+    // `wait`, the frame waits for room at the PC side.
+    Sent sendRecorded(std::uint32_t id, const RecordedRow &row, std::span<const std::uint8_t> value,
+                      bool wait);
+
     // Bytes the PC sent to station `number`: frames are found in them as a
     // receiver finds them (noise skipped, partial frames kept for later).
     // Each link of a station (USB, serial) is its own stream.
@@ -111,6 +129,7 @@ class World {
         TimerId sleepTimer = 0;
         std::uint64_t packetsSent = 0;
         std::uint8_t sequence = 0;
+        int station = -1;  // the one station it is wired to, or -1: by radio channel
     };
     struct Answer {
         packets::Reply reply = packets::Reply::Refused;
@@ -134,7 +153,7 @@ class World {
     TimerId later(Clock::duration delay, Task task);
 
     // What a station sends: faults applied, then out.
-    void transmit(StationState &s, Bytes frame, bool isReply);
+    void transmit(StationState &s, Bytes frame, bool isReply, bool wait = false);
     void reply(StationState &s, Bytes payload, Clock::duration delay);
 
     // Requests from the PC (station_requests.cpp).
@@ -146,6 +165,9 @@ class World {
     void pair(StationState &s, ModuleState &m);
     void handleCommand(StationState &s, const packets::Command &command);
     bool hears(const ModuleState &m, const StationState &s) const;
+    // Whether station `s` is where module `m`'s packets go: its own station, or
+    // any on its channel.
+    static bool carries(const StationState &s, const ModuleState &m);
 
     Scheduler &scheduler_;
     FrameOutput &output_;

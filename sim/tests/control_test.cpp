@@ -83,7 +83,7 @@ TEST(Syntax, ModuleOptionsSetTheirFields) {
 }
 
 TEST(Checker, CommandsAreCheckedAgainstWhatEarlierLinesDefined) {
-    Interpreter checker(nullptr, ControlSettings{"/tmp/vhid", "/tmp/ports"});
+    Interpreter checker(nullptr, ControlSettings{"/tmp/vhid", "/tmp/ports", {}});
     struct Case {
         const char *line;
         const char *error;  // nullptr: accepted
@@ -142,7 +142,7 @@ TEST(Checker, StationWithoutABusFolderOrPortFolderIsRefused) {
 }
 
 TEST(ScenarioFile, WaitsTimeTheStepsAndEveryLineIsChecked) {
-    Interpreter checker(nullptr, ControlSettings{"/tmp/vhid", {}});
+    Interpreter checker(nullptr, ControlSettings{"/tmp/vhid", {}, {}});
     Scenario s = parseScenario(
         "# three modules\n"
         "station 1\n"
@@ -181,7 +181,7 @@ TEST(ScenarioFile, FirstFaultGivesItsLineAndReason) {
         {"module 3 type=uint8 text=abc\n", 1, "a fixed value needs a string, binary or other type"},
     };
     for (const auto &c : cases) {
-        Interpreter checker(nullptr, ControlSettings{"/tmp/vhid", {}});
+        Interpreter checker(nullptr, ControlSettings{"/tmp/vhid", {}, {}});
         Scenario s = parseScenario(c.text, checker);
         EXPECT_EQ(s.errorLine, c.line) << c.text;
         EXPECT_EQ(s.error, c.error) << c.text;
@@ -203,6 +203,17 @@ TEST(CommandLine, OptionsBecomeCommandsAndSettings) {
     EXPECT_EQ(o->socketPath, "/tmp/s");
     EXPECT_TRUE(o->quiet);
     EXPECT_EQ(o->scenarioFile, "demo.scn");
+
+    // --replay takes the files up to the next option (as a shell's glob gives them).
+    o = app::parseOptions({"--replay", "run.csv", "run-1.csv", "my run.csv", "usb", "--speed", "4",
+                           "--loop", "--from=07:05:30", "-s", "x.scn"},
+                          error);
+    ASSERT_TRUE(o) << error;
+    ASSERT_TRUE(o->replay);
+    EXPECT_EQ(o->replay->line,
+              "replay run.csv run-1.csv \"my run.csv\" ./usb speed=4 loop=yes from=07:05:30");
+    EXPECT_EQ(o->replay->origin, "--replay run.csv");
+    EXPECT_EQ(o->scenarioFile, "x.scn");
 }
 
 TEST(CommandLine, MistakesAreNamed) {
@@ -215,6 +226,7 @@ TEST(CommandLine, MistakesAreNamed) {
         {{"a.scn", "b.scn"}, "only one scenario file (also given: b.scn)"},
         {{"--random-key", "-1"}, "--random-key -1: expected a whole number"},
         {{"--socket="}, "--socket needs a path"},
+        {{"--speed", "2"}, "--speed, --loop, --from, --to and --skip-bad go with --replay"},
     };
     for (const auto &[arguments, message] : cases) {
         std::string error;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -49,6 +51,24 @@ TEST(EventLoop, InvokeFromManyThreadsRunsEachTaskOnceOnTheLoopThread) {
     EXPECT_EQ(loop.invoke([&] { return counter; }), 1000);
     // Inside a loop task, invoke runs at once instead of waiting for itself.
     EXPECT_EQ(loop.invoke([&] { return loop.invoke([] { return 7; }); }), 7);
+}
+
+TEST(EventLoop, ATimerThatSetsItselfAgainAtOnceLetsPostedTasksRun) {
+    EventLoop loop;
+    std::atomic<bool> stop{false};
+    std::atomic<int> turns{0};
+    std::function<void()> again = [&] {
+        ++turns;
+        if (!stop) loop.at(loop.now(), again);
+    };
+    loop.invoke([&] { return loop.at(loop.now(), again); });
+    auto answer = std::async(std::launch::async, [&] { return loop.invoke([&] { return 1; }); });
+    const bool answered = answer.wait_for(5s) == std::future_status::ready;
+    stop = true;  // lets the loop go on if it was stuck in the timers
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(answer.get(), 1);
+    loop.stop();  // before `again`, which its timers use, goes
+    EXPECT_GT(turns.load(), 0);
 }
 
 TEST(EventLoop, ReadableDescriptorRunsItsHandlerUntilUnwatched) {

@@ -2,6 +2,9 @@
 // what it answers.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
 
 #include "lyx/sim/control.hpp"
 #include "lyx/sim/simulator.hpp"
@@ -79,8 +82,62 @@ TEST_F(LiveInterpreter, FaultsUnplugAndShow) {
     EXPECT_EQ(run("show modules"), "ok 5");
     EXPECT_TRUE(contains(run("show stats"), "ok ticks="));
     EXPECT_EQ(run("show everything"),
-              "error: show: expected stations, modules, station <n>, module <id> or stats");
+              "error: show: expected stations, modules, station <n>, module <id>, stats or replay");
     Reply quit = control.execute("quit");
     EXPECT_EQ(quit.action, Reply::Action::Quit);
     EXPECT_EQ(control.execute("watch data").action, Reply::Action::WatchData);
+}
+
+TEST_F(LiveInterpreter, ReplayMakesItsStationsAndShowsWhereItIs) {
+    char path[] = "/tmp/lyx-replay-test-XXXXXX.csv";
+    const int fd = ::mkstemps(path, 4);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    std::ofstream(path) << "time,ms,station,tag,value,status,rssi,cv,batt_low,error\n"
+                           "2026-12-08T07:00:00.000Z,0,3,7,1,0,-60,100,0,0\n"
+                           "2026-12-08T07:01:00.000Z,60000,3,7,2,0,-60,100,0,0\n";
+    const std::string file = path;
+    EXPECT_EQ(run("replay"), "error: replay: expected the files of a recording, or stop");
+    EXPECT_EQ(run("replay " + file + " speed=-1"),
+              "error: speed=-1: expected a factor up to 10000 (2: twice as fast), or 0 for as fast "
+              "as the link takes the packets");
+    EXPECT_EQ(run("replay " + file + " from=2min"),
+              "error: from=2min: after the recording's last row (at 60.000s)");
+    EXPECT_EQ(run("replay " + file + " from=10s to=20s"),
+              "error: no row of the recording lies between from= and to=");
+    EXPECT_EQ(run("replay /nonexistent/run.csv"),
+              "error: cannot read /nonexistent/run.csv: No such file or directory");
+    EXPECT_EQ(run("replay /nonexistent/run-*.csv"),
+              "error: no file matches /nonexistent/run-*.csv");
+    EXPECT_EQ(run("replay " + file + " pace=1"), "error: unknown option 'pace' for replay");
+    EXPECT_TRUE(sim.stations().empty());  // a refused replay makes nothing
+
+    const std::string started = run("replay " + file + " serial channel=5");
+    EXPECT_TRUE(contains(started, "ok replay " + file +
+                                      ": 2 rows of 1 module, 60.000s, speed 1; "
+                                      "made station 3 channel=5 id=1 plugged=yes pty=/dev/pts/"))
+        << started;
+    EXPECT_TRUE(contains(started, "; modules (station/tag=ID) 3/7=196615")) << started;
+    EXPECT_TRUE(contains(run("show module 196615"), "channel=5 type=int32"))
+        << run("show module 196615");
+    EXPECT_TRUE(contains(run("show module 196615"), "replayed-by-station=3"));
+    const std::string shown = run("show replay");
+    EXPECT_TRUE(contains(shown, "ok replay running position=")) << shown;
+    EXPECT_TRUE(contains(shown, "end=60.000s")) << shown;
+    EXPECT_TRUE(contains(shown, "files=" + file)) << shown;
+    EXPECT_TRUE(contains(run("show"), "ok stations 3; modules 196615; replay at ")) << run("show");
+
+    // Again: the station is there and is used as it is; the modules are new.
+    const std::uint64_t mark = sim.lastSequence();
+    const std::string again = run("replay " + file + " loop=yes");
+    EXPECT_TRUE(contains(again, "60.000s, speed 1, looping; modules (station/tag=ID) 3/7=196615"))
+        << again;
+    EXPECT_TRUE(
+        sim.waitFor([](const Event &e) { return e.kind == EventKind::ReplayEnded; }, 5s, mark));
+    EXPECT_TRUE(contains(run("replay stop"), "ok replay stopped"));
+    EXPECT_EQ(run("replay stop"), "error: no replay runs");
+    const auto ended = sim.events(mark);
+    EXPECT_TRUE(contains(describe(ended.back()), "replay-ended code=")) << describe(ended.back());
+    EXPECT_TRUE(contains(describe(ended.back()), "stopped"));
+    ::unlink(path);
 }

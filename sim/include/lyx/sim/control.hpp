@@ -18,7 +18,9 @@
 //   fault <n> [corrupt=] [drop=] [noise=] [zeros=] [reply-delay=]
 //         [reply-loss=] [corrupt-next=] [drop-next=] [lose-replies=]
 //   send <n> <hex bytes>            the station sends a frame with this payload
-//   show [stations | modules | station <n> | module <id> | stats]
+//   replay <file|glob>... [speed=] [loop=] [from=] [to=] [skip-bad=] [usb] [serial]
+//          [channel=]               replay a recording (see replay.hpp); replay stop
+//   show [stations | modules | station <n> | module <id> | stats | replay]
 //   watch on | off | data          quit          help
 //
 // Scenario files add "wait <time>" between commands.
@@ -26,6 +28,7 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -33,6 +36,7 @@
 
 #include "lyx/sim/module_config.hpp"
 #include "lyx/sim/outcome.hpp"
+#include "lyx/sim/recording.hpp"
 
 namespace lyx::sim {
 
@@ -41,9 +45,16 @@ namespace syntax {
 struct Line;
 }
 
+// Recordings that a checking interpreter has read, for the interpreter that
+// runs the same commands to take instead of reading them again.
+struct RecordingCache {
+    std::map<std::string, std::shared_ptr<const Recording>> byFiles;
+};
+
 struct ControlSettings {
-    std::string usbFolder;   // for stations on the virtual HID bus
-    std::string portFolder;  // where COM<n> entries are made
+    std::string usbFolder;                       // for stations on the virtual HID bus
+    std::string portFolder;                      // where COM<n> entries are made
+    std::shared_ptr<RecordingCache> recordings;  // may be shared by a checker and a runner
 };
 
 struct Reply {
@@ -51,6 +62,7 @@ struct Reply {
     bool ok = true;
     std::string text;  // one line, without the line end
     Action action = Action::None;
+    std::vector<std::string> warnings;  // for standard error (a replay's recording)
 };
 
 class Interpreter {
@@ -71,6 +83,7 @@ class Interpreter {
     Reply byStation(const Line &line);
     Reply fault(const Line &line);
     Reply sendFrame(const Line &line);
+    Reply replay(const Line &line);
     Reply show(const Line &line);
     std::optional<ModuleConfig> moduleConfig(std::uint32_t id) const;
     bool hasStation(int number) const;
@@ -79,6 +92,7 @@ class Interpreter {
     ControlSettings settings_;
     std::map<std::uint32_t, ModuleConfig> checkedModules_;  // checking only
     std::set<int> checkedStations_;                         // checking only
+    std::vector<std::uint32_t> checkedReplayModules_;       // checking only
 };
 
 struct ScenarioStep {
@@ -89,7 +103,8 @@ struct ScenarioStep {
 
 struct Scenario {
     std::vector<ScenarioStep> steps;
-    int errorLine = 0;  // with `error`: the line at fault
+    std::vector<std::string> warnings;  // "line: text", from the checks of its commands
+    int errorLine = 0;                  // with `error`: the line at fault
     std::string error;
     bool ok() const { return error.empty(); }
 };

@@ -39,6 +39,8 @@ enum class EventKind {
     FrameCorrupted,    // fault
     DataSent,          // only while data tracing is on; code: tag
     FrameFromPc,       // every frame the PC sent; code: type code, detail: its payload
+    ReplayLooped,      // a looping replay starts again; code: the loops so far
+    ReplayEnded,       // code: the rows sent; detail: sent= quiet= unheard= loops= [stopped]
 };
 
 struct Event {

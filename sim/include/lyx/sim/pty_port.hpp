@@ -3,6 +3,7 @@
 // controlling side.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -25,8 +26,10 @@ class PtyPort {
     // Makes `folder`/COM<number> a link to the terminal (the folder is created).
     bool linkAs(const std::string &folder, int number);
 
-    // Writes bytes as the base station sends them; false if not all went out.
-    bool write(std::span<const std::uint8_t> bytes);
+    // Writes bytes as the base station sends them, waiting up to `limit` for
+    // the line to take them; false if not all went out.
+    bool write(std::span<const std::uint8_t> bytes,
+               std::chrono::milliseconds limit = std::chrono::seconds(5));
     // Writes what the line takes now, without waiting (a terminal nobody reads
     // fills up); returns how many bytes went out.
     std::size_t writeSome(std::span<const std::uint8_t> bytes);

@@ -34,6 +34,7 @@
 #include "lyx/sim/events.hpp"
 #include "lyx/sim/module_config.hpp"
 #include "lyx/sim/outcome.hpp"
+#include "lyx/sim/replay.hpp"
 #include "lyx/sim/station_config.hpp"
 
 namespace lyx::sim {
@@ -55,6 +56,7 @@ struct ModuleStatus {
     bool paused = false;
     bool configurationMode = false;
     std::uint64_t packetsSent = 0;  // data packets put on the air
+    int station = -1;               // the station it is wired to (a replayed module), or -1
 };
 
 // How well the simulator thread keeps to the modules' send times.
@@ -126,6 +128,13 @@ class Simulator {
     void traceData(bool on);
 
     Stats stats() const;
+
+    // Replays a recording (see replay.hpp); its stations must exist. A replay
+    // that runs is stopped first, and the modules of an earlier replay go.
+    Outcome startReplay(std::shared_ptr<const Recording> recording, const ReplaySettings &settings);
+    Outcome stopReplay();
+    // The running or last replay.
+    std::optional<ReplayStatus> replay() const;
 
   private:
     struct Impl;
