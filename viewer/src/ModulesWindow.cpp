@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -33,13 +34,17 @@ const QColor kScrollHandleColour(96, 96, 96);
 constexpr int kDefaultWidth = 800;
 constexpr int kDefaultHeight = 340;
 
-/// The table: Enter (or Return) on a row asks to follow it.
+/// The table: Enter (or Return) on a row asks to follow it; a new size spreads the columns.
 class Table : public QTableView {
   public:
-    Table(QWidget *parent, std::function<void(int)> enter)
-        : QTableView(parent), enter_(std::move(enter)) {}
+    Table(QWidget *parent, std::function<void(int)> enter, std::function<void()> resized)
+        : QTableView(parent), enter_(std::move(enter)), resized_(std::move(resized)) {}
 
   protected:
+    void resizeEvent(QResizeEvent *event) override {
+        QTableView::resizeEvent(event);
+        resized_();
+    }
     void keyPressEvent(QKeyEvent *event) override {
         if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
             currentIndex().isValid()) {
@@ -52,15 +57,33 @@ class Table : public QTableView {
 
   private:
     std::function<void(int)> enter_;
+    std::function<void()> resized_;
+};
+
+/// Draws a selected row's text in the row's own colour (dimmed, lit, warning), which the
+/// selection would otherwise replace with one colour for all.
+class RowColours : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+  protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QVariant colour = index.data(Qt::ForegroundRole);
+        option->palette.setBrush(QPalette::HighlightedText, colour.isValid()
+                                                                ? colour.value<QColor>()
+                                                                : ModulesModel::textColour());
+    }
 };
 
 QString listStyle() {
     const auto rgb = [](const QColor &c) { return c.name(QColor::HexRgb); };
     return QStringLiteral(
                "QTableView { background: %1; alternate-background-color: %2; color: %3;"
-               " gridline-color: %4; selection-background-color: %5; selection-color: %3;"
+               " gridline-color: %4; selection-background-color: %5;"
                " border: none; }"
                "QTableView::item { padding: 0px 5px; border: none; }"
+               "QHeaderView { background: %6; border: none; }"
                "QHeaderView::section { background: %6; color: %7; border: none;"
                " border-right: 1px solid %4; border-bottom: 1px solid %4; padding: 3px 6px; }"
                "QTableCornerButton::section { background: %6; border: none; }"
@@ -93,10 +116,12 @@ ModulesWindow::ModulesWindow(const tags::TagTable &table, std::function<ModulesM
     setStyleSheet(listStyle());
 
     model_ = new ModulesModel(this);
-    table_ = new Table(this, [this](int row) { followRow(row); });
+    table_ = new Table(
+        this, [this](int row) { followRow(row); }, [this] { fitColumns(); });
     table_->setObjectName(QStringLiteral("ModulesTable"));
     table_->setAccessibleName(QStringLiteral("All modules"));
     table_->setModel(model_);
+    table_->setItemDelegate(new RowColours(table_));
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -195,11 +220,29 @@ void ModulesWindow::sizeColumns() {
         const auto column = ModuleColumn(c);
         const int title = metrics.horizontalAdvance(moduleColumnTitle(column)) + 22;
         const int content = boldMetrics.horizontalAdvance(sample(column)) + 14;
-        header->resizeSection(c, std::max(title, content));
+        columnWidths_[std::size_t(c)] = std::max(title, content);
+        header->resizeSection(c, columnWidths_[std::size_t(c)]);
     }
-    // The name takes what room is left.
-    header->setSectionResizeMode(int(ModuleColumn::Name), QHeaderView::Stretch);
-    header->setMinimumSectionSize(metrics.horizontalAdvance(QStringLiteral("Name")) + 24);
+}
+
+void ModulesWindow::fitColumns() {
+    // A wider table spreads its room over the columns in proportion to their widths, up to
+    // twice those, so that no column grows alone into a gap and a row stays easy to follow
+    // on a large screen; a narrower one scrolls.
+    int total = 0;
+    for (int w : columnWidths_)
+        total += w;
+    if (total <= 0) return;
+    const int room = std::min(table_->viewport()->width(), 2 * total);
+    QHeaderView *header = table_->horizontalHeader();
+    int used = 0;
+    for (int c = 0; c < kModuleColumns; ++c) {
+        const int base = columnWidths_[std::size_t(c)];
+        int width = room > total ? base * room / total : base;
+        if (c == kModuleColumns - 1 && room > total) width = room - used;
+        header->resizeSection(c, width);
+        used += width;
+    }
 }
 
 void ModulesWindow::showEvent(QShowEvent *event) {

@@ -6,6 +6,7 @@
 
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -65,6 +66,7 @@ class ModulesWindow : public QWidget {
   private:
     void followRow(int row);
     void sizeColumns();
+    void fitColumns();
     void showCount();
 
     const tags::TagTable &tags_;
@@ -73,6 +75,7 @@ class ModulesWindow : public QWidget {
     QTableView *table_ = nullptr;
     QLabel *count_ = nullptr;
     QTimer *timer_ = nullptr;
+    std::array<int, kModuleColumns> columnWidths_{};  ///< for the usual texts
     std::uint64_t refreshes_ = 0;
     bool shownOnce_ = false;
 };
