@@ -34,7 +34,8 @@ const QColor kScrollHandleColour(96, 96, 96);
 constexpr int kDefaultWidth = 800;
 constexpr int kDefaultHeight = 340;
 
-/// The table: Enter (or Return) on a row asks to follow it; a new size spreads the columns.
+/// The table: Enter (or Return) on a row asks to follow it, Escape closes the window; a new
+/// size spreads the columns.
 class Table : public QTableView {
   public:
     Table(QWidget *parent, std::function<void(int)> enter, std::function<void()> resized)
@@ -49,6 +50,12 @@ class Table : public QTableView {
         if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
             currentIndex().isValid()) {
             enter_(currentIndex().row());
+            event->accept();
+            return;
+        }
+        // Escape closes the list, as it closes other small windows.
+        if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+            window()->close();
             event->accept();
             return;
         }

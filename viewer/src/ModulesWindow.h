@@ -19,7 +19,8 @@ namespace lyx::viewer {
 
 /// The window "Lyx Glance - All modules": every module heard since start-up in a table (see
 /// ModulesModel), refreshed at most three times a second while the window is shown. A
-/// double-click or Enter on a row asks the main window to follow that module (`follow`).
+/// double-click or Enter on a row asks the main window to follow that module (`follow`);
+/// Escape closes the window.
 ///
 /// A window of its own that belongs to the main window and does not block it. Its sort,
 /// place and size, and whether it was open, are kept in config.ini, section "Modules":

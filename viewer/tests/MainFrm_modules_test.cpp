@@ -90,6 +90,12 @@ TEST_F(ModuleList, TheButtonAndCtrlMOpenOneWindowThatListsEveryModuleHeard) {
     QTest::keyClick(window.get(), Qt::Key_M, Qt::ControlModifier);
     EXPECT_EQ(window->modulesWindow(), w) << "the same window again";
     EXPECT_TRUE(w->isVisible());
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    QTest::keyClick(w->table(), Qt::Key_Escape);
+    EXPECT_FALSE(w->isVisible()) << "Escape closes it";
+    Q_EMIT button->Click();
+    EXPECT_TRUE(w->isVisible());
 
     // One row per tag, with the columns' texts.
     ModulesModel *m = w->model();
