@@ -34,6 +34,8 @@ if [ "${1:-}" = bench ]; then
         --bin "$bin" --lib "$lib" --seconds 30
     scripts/desktop-session -- /usr/bin/python3 viewer/bench/load_bench.py \
         --bin "$bin" --lib "$lib" --seconds 30 --logging
+    scripts/desktop-session -- /usr/bin/python3 viewer/bench/modules_bench.py \
+        --bin "$bin" --lib "$lib" --seconds 30
     exit 0
 fi
 

@@ -11,7 +11,7 @@
 #include "log_writer.hpp"
 #include "network.hpp"
 #include "subcommand.hpp"
-#include "table_model.hpp"
+#include "table_view.hpp"
 
 namespace lyx::cli {
 
@@ -89,24 +89,25 @@ std::size_t terminalWidth() {
 
 int table(const Arguments &args) {
     args.expectPositional(0, 0, "");
-    const auto tags = tagFilter(args);
+    const auto wanted = tagFilter(args);
     const LinkOptions link = LinkOptions::from(args);
     const bool terminal = ::isatty(STDOUT_FILENO) == 1;
     EventLoop loop;
     Network net(link);
-    TableModel model;
+    tags::TagTable model;
     net.addPacketHandler([&](const Packet &p) {
-        if (accepts(tags, p.tag)) model.add(p, std::chrono::steady_clock::now());
+        if (accepts(wanted, p.tag)) model.add(readingOf(p), std::chrono::steady_clock::now());
     });
     warnIfNoStation(net);
     if (terminal) std::fputs("\x1b[?1049h\x1b[?25l", stdout);  // own screen, no cursor
     const auto draw = [&] {
         const auto now = std::chrono::steady_clock::now();
-        const std::string body = model.render(now, terminal ? terminalWidth() : 512, terminal);
+        const std::string body =
+            renderTable(model, now, terminal ? terminalWidth() : 512, terminal);
         if (terminal) {
             std::string frame = "\x1b[H";
-            frame += "lyx table: " + link.describe() + ", " + std::to_string(model.rows()) +
-                     (model.rows() == 1 ? " module" : " modules") +
+            frame += "lyx table: " + link.describe() + ", " + std::to_string(model.size()) +
+                     (model.size() == 1 ? " module" : " modules") +
                      "  (Ctrl-C ends)\x1b[K\n\x1b[K\n";
             for (std::size_t at = 0; at < body.size();) {
                 const std::size_t end = body.find('\n', at);
@@ -117,8 +118,8 @@ int table(const Arguments &args) {
             std::fputs(frame.c_str(), stdout);
         } else {
             std::fputs((isoTime(std::chrono::system_clock::now(), true) + "  " +
-                        std::to_string(model.rows()) +
-                        (model.rows() == 1 ? " module\n" : " modules\n") + body + "\n")
+                        std::to_string(model.size()) +
+                        (model.size() == 1 ? " module\n" : " modules\n") + body + "\n")
                            .c_str(),
                        stdout);
         }
@@ -130,8 +131,9 @@ int table(const Arguments &args) {
     if (terminal) {
         std::fputs("\x1b[?25h\x1b[?1049l", stdout);
         // The last picture stays on the normal screen.
-        std::fputs(model.render(std::chrono::steady_clock::now(), terminalWidth(), false).c_str(),
-                   stdout);
+        std::fputs(
+            renderTable(model, std::chrono::steady_clock::now(), terminalWidth(), false).c_str(),
+            stdout);
     }
     std::fflush(stdout);
     std::fprintf(stderr, "lyx: %s\n", describeLink(net.linkStatistics()).c_str());

@@ -187,6 +187,17 @@ void drawGlyph(QPainter &p, ButtonIcon icon, const Look &look) {
             p.drawPolygon(QPolygonF{{32, 54}, {44, 40}, {20, 40}});
             drawDigitsLegend(p, c, 30);
             break;
+        case ButtonIcon::Modules:
+            // A list: three rows, each a status dot and a line of text.
+            for (int i = 0; i < 3; ++i) {
+                const double y = 20 + 12 * i;
+                p.setPen(Qt::NoPen);
+                p.setBrush(c);
+                p.drawEllipse(QPointF(19, y), 4, 4);
+                p.setPen(strokePen(c, 4));
+                p.drawLine(QPointF(29, y), QPointF(47, y));
+            }
+            break;
     }
 }
 
@@ -216,6 +227,8 @@ QString iconName(ButtonIcon icon) {
             return QStringLiteral("digits-up");
         case ButtonIcon::DigitsDown:
             return QStringLiteral("digits-down");
+        case ButtonIcon::Modules:
+            return QStringLiteral("modules");
     }
     return {};
 }

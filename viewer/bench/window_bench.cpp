@@ -1,11 +1,13 @@
 // The viewer's packet handler on a real window: packets of the followed module a second,
-// through the handler alone and through the component as the driver delivers them; and CSV
-// rows a second while logging.
+// through the handler alone and through the component as the driver delivers them; the
+// handler with 200 modules heard and the window All modules open, and that window's refresh
+// of 200 rows; and CSV rows a second while logging.
 
 #include "BenchWorkspace.h"
 
 #include "FileModule.h"
 #include "MainFrm.h"
+#include "ModulesWindow.h"
 
 #include "lyx/link/frame.hpp"
 #include "lyx/sim/simulator.hpp"
@@ -105,6 +107,64 @@ void ThroughTheComponent(benchmark::State &state) {
     state.counters["refreshes"] = double(w.frm->refreshes());
 }
 BENCHMARK(ThroughTheComponent)->MinTime(2.0);
+
+// 200 modules, 15 packets a second each, as their packets reach the handler: the module
+// list notes every one; the list's window is open. (Its refreshes run from the event loop,
+// which the loop below does not turn; ModuleListRefresh measures one.)
+void HandlerWith200ModulesListed(benchmark::State &state) {
+    Window w;
+    if (!w.ok) {
+        state.SkipWithError("the window did not start");
+        return;
+    }
+    w.frm->showModules();
+    std::uint8_t station = 1, status = 0;
+    std::int16_t rssi = -60, cv = 60;
+    bool battLow = false, error = false;
+    const std::string values[] = {"12.50000", "12.75000", "-3.250000", "1234.567"};
+    std::size_t i = 0;
+    for (auto _ : state) {
+        std::int32_t tag = std::int32_t(1000 + i % 200);
+        std::string value = values[(i / 200) & 3];
+        ++i;
+        w.frm->DP_PacketArrived(station, tag, value, status, rssi, cv, battLow, error);
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.counters["modules"] = double(w.frm->tagTable().size());
+}
+BENCHMARK(HandlerWith200ModulesListed)->MinTime(2.0);
+
+// One refresh of the open list with 200 modules whose values all changed since the last
+// (the list refreshes at most three times a second).
+void ModuleListRefresh(benchmark::State &state) {
+    Window w;
+    if (!w.ok) {
+        state.SkipWithError("the window did not start");
+        return;
+    }
+    w.frm->showModules();
+    lyx::viewer::ModulesWindow *list = w.frm->modulesWindow();
+    std::uint8_t station = 1, status = 0;
+    std::int16_t rssi = -60, cv = 60;
+    bool battLow = false, error = false;
+    int round = 0;
+    std::int64_t changed = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (int t = 0; t < 200; ++t) {
+            std::int32_t tag = 1000 + t;
+            std::string value = std::to_string(100 + (round + t) % 50) + ".25";
+            w.frm->DP_PacketArrived(station, tag, value, status, rssi, cv, battLow, error);
+        }
+        ++round;
+        state.ResumeTiming();
+        changed += list->refresh();
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.counters["rows_changed"] =
+        benchmark::Counter(double(changed), benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(ModuleListRefresh)->MinTime(2.0);
 
 void LogRows(benchmark::State &state) {
     // The row writer on its own, on a real file, logging started as the window starts it.

@@ -141,8 +141,10 @@ class BarInterface : public QAccessibleWidget, public QAccessibleValueInterface 
 };
 
 QAccessibleInterface *factory(const QString &key, QObject *object) {
-    // The main window is a plain widget; shown as a frame, named by its title.
-    if (key == QLatin1String("lyx::viewer::MainFrm"))
+    // The main window and the module list are plain widgets; shown as frames, named by their
+    // titles.
+    if (key == QLatin1String("lyx::viewer::MainFrm") ||
+        key == QLatin1String("lyx::viewer::ModulesWindow"))
         return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
     if (key == QLatin1String("lyx::controls::ImageButton"))
         return new ButtonInterface(static_cast<ImageButton *>(object));

@@ -21,7 +21,7 @@ namespace lyx::viewer::accessibility {
 /// - eLCDText: label, name = the caption; or, when given a role with `setRole`, a check box
 ///   (checked = State) or a push button (the press action raises its Click).
 /// - eLCDBar: progress bar with the value Percent, 0 to 100, as the number it holds.
-/// - The main window: a frame named by its title.
+/// - The main window and the module list's window: frames named by their titles.
 /// Descriptions of the LCD controls are their accessibleDescription().
 void install();
 

@@ -159,6 +159,8 @@ void LineChart::InitDiagram(PictureBox *pBox, controls::OleColor LineColor, bool
 
     pBox_ = pBox;
     ring_.assign(std::size_t(width_), 0.0F);
+    values_.assign(std::size_t(width_), 0.0F);
+    autoRange_.reset();
     head_ = 0;
     count_ = 0;
     gridOffset_ = 0;
@@ -172,6 +174,7 @@ void LineChart::AddPoint(float value) {
         // The slot of the oldest column becomes the newest; every other sample moves one
         // column left without being touched.
         ring_[std::size_t(head_)] = float(height_) - value / FullScale * float(height_);
+        values_[std::size_t(head_)] = value;
         if (++head_ == width_) head_ = 0;
         if (count_ < width_) ++count_;
     }
@@ -209,17 +212,25 @@ void LineChart::RePaint() {
         if (gridStartsOver(width_, HorizontalDivisions, gridOffset_)) gridOffset_ = 0;
     }
 
+    autoRange_.reset();
+    if (autoScale_) autoRange_ = rangeInView();
     if (firstIndex_ <= width_ - 1 && (PlotStyle == 0 || PlotStyle == 1)) {
         const QRgb line = controls::toQColor(lineColor_, palette).rgb();
         const int band = std::max(height_, pBox_->surface().height());
+        // The auto scale maps the values afresh on each paint; the fixed scale drew them
+        // when they were added.
+        const std::vector<float> &samples = autoRange_ ? values_ : ring_;
+        const double bottom = autoRange_ ? autoRange_->bottom : 0.0;
+        const double perPixel = autoRange_ ? (autoRange_->top - bottom) / height_ : 1.0;
         // Columns firstIndex_ + 1 .. width_ - 1 are read in order, walking the ring once.
         const int firstColumn = firstIndex_ + 1;
         int slot = head_ + firstColumn;
         if (slot >= width_) slot -= width_;
         const auto next = [&] {
-            const float y = ring_[std::size_t(slot)];
+            const float sample = samples[std::size_t(slot)];
             if (++slot == width_) slot = 0;
-            return y;
+            if (!autoRange_) return sample;
+            return float(height_ - (double(sample) - bottom) / perPixel);
         };
         float previous = firstColumn < width_ ? next() : 0.0F;
         for (int i = firstColumn; i <= width_ - 2; ++i) {
@@ -235,6 +246,32 @@ void LineChart::RePaint() {
         }
     }
     pBox_->update();
+}
+
+std::optional<LineChart::Range> LineChart::rangeInView() const {
+    // The columns right of firstIndex_ hold the samples; they are the newest count_ slots.
+    const int inView = std::min(count_, width_ - 1 - firstIndex_);
+    if (inView <= 0) return std::nullopt;
+    double lo = INFINITY;
+    double hi = -INFINITY;
+    int slot = head_ + (width_ - inView);
+    if (slot >= width_) slot -= width_;
+    for (int i = 0; i < inView; ++i) {
+        const double v = values_[std::size_t(slot)];
+        if (++slot == width_) slot = 0;
+        if (!std::isfinite(v)) continue;
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+    }
+    if (lo > hi) return std::nullopt;
+    double span = hi - lo;
+    if (!(span > 0)) {
+        // A flat trace in the middle of a band a thousandth of its value wide (or one unit
+        // wide around 0).
+        span = std::abs(hi) > 0 ? std::abs(hi) * 1e-3 : 1.0;
+        return Range{lo - span / 2, hi + span / 2};
+    }
+    return Range{lo - span / 10, hi + span / 10};
 }
 
 }  // namespace lyx::viewer

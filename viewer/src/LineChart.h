@@ -49,6 +49,21 @@ class LineChart {
     /// Clears the area and draws the grid (when shown) and the trace, then shows the area.
     void RePaint();
 
+    /// The auto scale: instead of 0 at the bottom edge and FullScale at the top, the trace
+    /// spans the smallest to the largest sample in view, with a margin of a tenth of that
+    /// range above and below (a flat trace lies in the middle). Every `RePaint` draws the
+    /// whole trace on the range of the samples then in view. Off by default; the setting
+    /// outlives `InitDiagram`.
+    void setAutoScale(bool on) { autoScale_ = on; }
+    bool autoScale() const { return autoScale_; }
+    /// The values at the bottom and top edges of the last auto-scaled `RePaint` (nothing
+    /// before one, or with no sample in view).
+    struct Range {
+        double bottom = 0;
+        double top = 0;
+    };
+    std::optional<Range> autoRange() const { return autoRange_; }
+
     // For tests and the viewer: the chart's geometry and samples.
     bool initialised() const { return pBox_ != nullptr; }
     int width() const { return width_; }
@@ -69,11 +84,17 @@ class LineChart {
     bool movingGrid_ = false;
     int width_ = 0;
     int height_ = 0;
-    std::vector<float> ring_;  ///< width_ samples; ring_[head_] is the oldest column (0)
+    std::vector<float> ring_;    ///< width_ samples; ring_[head_] is the oldest column (0)
+    std::vector<float> values_;  ///< the values of those samples, in the same slots
     int head_ = 0;
     int count_ = 0;        ///< valid samples held (0 .. width_)
     int firstIndex_ = -1;  ///< the column just before the oldest valid sample
     int gridOffset_ = 0;
+    bool autoScale_ = false;
+    std::optional<Range> autoRange_;
+
+    /// The range the auto scale draws the samples in view on; nothing when none is finite.
+    std::optional<Range> rangeInView() const;
 };
 
 }  // namespace lyx::viewer

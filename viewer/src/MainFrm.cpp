@@ -5,6 +5,7 @@
 #include "MainFrm.h"
 
 #include "Accessibility.h"
+#include "ChartScaleSwitch.h"
 #include "FileModule.h"
 #include "LogRows.h"
 #include "MessagePump.h"
@@ -25,6 +26,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 
 namespace lyx::viewer {
@@ -72,10 +74,14 @@ MainFrm::MainFrm(StartupOptions options, QWidget *parent)
     setAttribute(Qt::WA_DeleteOnClose, false);
     createControls();
     describeControls();
+    chartScaleSwitch_ = new ChartScaleSwitch(ChartPanel);
+    connect(chartScaleSwitch_, &ChartScaleSwitch::toggled, this, &MainFrm::chartScale_Toggled);
+    auto *modulesKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
+    connect(modulesKey, &QShortcut::activated, this, &MainFrm::CBMODULES_Click);
 
     NoCommsTimer = new QTimer(this);
     NoCommsTimer->setObjectName(QStringLiteral("NoCommsTimer"));
-    NoCommsTimer->setInterval(3000);
+    NoCommsTimer->setInterval(kLostSignalTime);
     sectimer = new QTimer(this);
     sectimer->setObjectName(QStringLiteral("sectimer"));
     sectimer->setInterval(1000);
@@ -210,6 +216,7 @@ void MainFrm::createBottomPanel() {
     CBVIEW = button("CBVIEW", art::ButtonIcon::ViewLog, 4440);
     SLEEPBYTAG = button("SLEEPBYTAG", art::ButtonIcon::Sleep, 5280);
     bROADCASTwake = button("bROADCASTwake", art::ButtonIcon::Wake, 5940);
+    CBMODULES = button("CBMODULES", art::ButtonIcon::Modules, 6780);
     CBNOZERO->setVisible(false);
     CBSTOPLOG->setVisible(false);
     CBVIEW->setButtonEnabled(false);  // until a log has been written
@@ -243,6 +250,7 @@ void MainFrm::describeControls() {
                   "module"));
     describe(SLEEPBYTAG, text("Sleep"), text("Send the acquisition module to sleep"));
     describe(bROADCASTwake, text("Wake all"), text("Wake all modules on this RF channel"));
+    describe(CBMODULES, text("All modules"), text("Show every module heard"));
     describe(CBZERO, text("Zero"), text("Zero the display"));
     describe(CBNOZERO, text("Gross"), text("Revert the display back to actual gross value"));
     describe(dIGITSuP, text("More decimals"),
@@ -276,7 +284,6 @@ void MainFrm::describeControls() {
     describe(eLQI, {}, text("Link quality"));
     describe(eLCDText4, {}, text("Link quality scale"));
     describe(eLCDText5, {}, text("Link quality scale"));
-    ChartPanel->setToolTip(text("Trend of the value, newest on the right"));
 }
 
 void MainFrm::resizeEvent(QResizeEvent *event) {

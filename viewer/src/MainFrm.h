@@ -6,6 +6,7 @@
 
 #include "lyx/dataprovider/data_provider.hpp"
 #include "lyx/platform/unknown.hpp"
+#include "lyx/tags/tag_table.hpp"
 
 #include <QString>
 #include <QWidget>
@@ -27,7 +28,9 @@ class eLCDText;
 
 namespace lyx::viewer {
 
+class ChartScaleSwitch;
 class FileModule;
+class ModulesWindow;
 class MessagePump;
 class PacketSink;
 class PictureBox;
@@ -105,6 +108,27 @@ class MainFrm : public QWidget {
         clock_ = std::move(secondsSinceMidnight);
     }
 
+    /// How long a module may stay silent before the window shows the lost signal.
+    static constexpr int kLostSignalTime = 3000;  // milliseconds
+
+    /// Every module heard since start-up (all stations), as the module list shows it.
+    const tags::TagTable &tagTable() const { return tagTable_; }
+    /// The clock of the module list (when each module was heard); tests give their own.
+    void setModuleClock(std::function<tags::TagTable::Clock::time_point()> now) {
+        moduleClock_ = std::move(now);
+    }
+    /// The window "All modules", once it was opened (null before).
+    ModulesWindow *modulesWindow() const { return modules_; }
+    /// Opens the window "All modules", or raises it when it is open (the button All modules
+    /// and Ctrl+M).
+    void showModules();
+    /// Follows the module of `tag` at once, as a search that lands on it would: the title,
+    /// the tag, the display (its last reading, or the lost signal when it has gone quiet),
+    /// the chart started afresh; a running log continues with the new module's rows.
+    void followTag(std::int32_t tag);
+    /// The trend chart's scale: the fixed one (false) or the auto scale (true).
+    bool chartAutoScale() const;
+
     /// The CSV log, once the start-up has found the program's folders.
     FileModule *fileModule() const { return log_.get(); }
     /// Packets of any module that reached the handler since start-up.
@@ -143,6 +167,9 @@ class MainFrm : public QWidget {
     // The live display.
     void selectTag(std::int32_t tag);
     QString FormatMe(double value);
+    /// The number a value text of the followed module shows (a 117-character record's first
+    /// four bytes, which also puts the display in record mode); nothing when it is none.
+    std::optional<double> followedValue(const std::string &Value);
     void refreshDisplay(double value, std::int16_t rssi, std::int16_t cv, bool battLow, bool error);
     void setLinkQuality(float percent);
     void CBZERO_Click();
@@ -166,6 +193,18 @@ class MainFrm : public QWidget {
     void setButtonStates();
     void initialiseChart();
     void rescaleChart();
+
+    // The module list and the chart's scale.
+    void CBMODULES_Click();
+    /// Records a packet of any module in the module list.
+    void noteModule(std::uint8_t station, std::int32_t tag, const std::string &value,
+                    std::uint8_t status, std::int16_t rssi, std::int16_t cv, bool battLow,
+                    bool error);
+    void applyStoredModules();
+    void storeModules();
+    void chartScale_Toggled(bool autoScale);
+    /// Shows a reading of the followed module without counting, logging or charting it.
+    void showLastReading(const tags::Reading &reading, bool lost);
 
     // CSV logging.
     void CBLOG_Click();
@@ -214,7 +253,10 @@ class MainFrm : public QWidget {
     controls::ImageButton *dIGITSuP = nullptr;
     controls::ImageButton *btnSearch = nullptr;
     controls::ImageButton *ImageButton2 = nullptr;
+    controls::ImageButton *CBMODULES = nullptr;
     controls::eLCDText *VersionLabel = nullptr;
+    ChartScaleSwitch *chartScaleSwitch_ = nullptr;
+    ModulesWindow *modules_ = nullptr;
 
     QTimer *NoCommsTimer = nullptr;
     QTimer *sectimer = nullptr;
@@ -238,6 +280,8 @@ class MainFrm : public QWidget {
     /// again whatever the scale (after a search or a change of the decimal places).
     std::int16_t chartScale_ = -1;
     bool chartScaleForced_ = true;
+    tags::TagTable tagTable_{std::chrono::milliseconds(kLostSignalTime)};
+    std::function<tags::TagTable::Clock::time_point()> moduleClock_ = &tags::TagTable::Clock::now;
     std::uint64_t packetsHandled_ = 0;
     std::uint64_t refreshes_ = 0;
     std::function<double()> clock_;

@@ -40,6 +40,7 @@ void MainFrm::connectControls() {
     connect(CBLOG, &ImageButton::Click, this, &MainFrm::CBLOG_Click);
     connect(CBSTOPLOG, &ImageButton::Click, this, &MainFrm::CBLOG_Click);
     connect(CBVIEW, &ImageButton::Click, this, &MainFrm::CBVIEW_Click);
+    connect(CBMODULES, &ImageButton::Click, this, &MainFrm::CBMODULES_Click);
     connect(mmmode, &controls::eLCDText::Click, this, &MainFrm::mmmode_Click);
     connect(eLCD1, &controls::eLCD::DblClick, this, &MainFrm::eLCD1_DblClick);
     connect(sectimer, &QTimer::timeout, this, &MainFrm::sectimer_Timer);

@@ -31,10 +31,11 @@ double powerOfTen(int exponent) {
 
 }  // namespace
 
-void MainFrm::DP_PacketArrived(std::uint8_t &, std::int32_t &DataTag, std::string &Value,
-                               std::uint8_t &, std::int16_t &RSSI, std::int16_t &CV, bool &BattLow,
-                               bool &Error) {
+void MainFrm::DP_PacketArrived(std::uint8_t &BaseStation, std::int32_t &DataTag, std::string &Value,
+                               std::uint8_t &Status, std::int16_t &RSSI, std::int16_t &CV,
+                               bool &BattLow, bool &Error) {
     ++packetsHandled_;
+    noteModule(BaseStation, DataTag, Value, Status, RSSI, CV, BattLow, Error);
 
     // 1. While searching, the first packet of a module is taken, but for the module just
     // left during the search's first second.
@@ -50,19 +51,7 @@ void MainFrm::DP_PacketArrived(std::uint8_t &, std::int32_t &DataTag, std::strin
     if ((DataTag & 0xFFFF) != (followedTag_ & 0xFFFF)) return;
 
     // 3. A 117-character record shows its first four bytes as a signed 32-bit number.
-    std::optional<double> number;
-    if (Value.size() == kRecordLength) {
-        const auto decoded = DecodeDPP(std::string(1, '\x03') + Value.substr(0, 4));
-        number = std::get<double>(decoded);
-        enableButton(dIGITSuP, false);
-        enableButton(dIGITSdOWN, false);
-        scale_.totalDigits = 8;
-        eLCD1->setDigits(9);
-        recordMode_ = true;
-    } else {
-        recordMode_ = false;
-        number = parseValueNumber(Value);
-    }
+    const std::optional<double> number = followedValue(Value);
 
     // 4. Other values are counted but not shown, charted or logged.
     if (!number) {
@@ -94,6 +83,20 @@ void MainFrm::DP_PacketArrived(std::uint8_t &, std::int32_t &DataTag, std::strin
     // 9. The chart sample of every numeric packet, shifted so that 0 sits mid-height.
     if (!recordMode_ && chart_)
         chart_->AddPoint(float(double(float(value)) + powerOfTen(scale_.integerDigits)));
+}
+
+std::optional<double> MainFrm::followedValue(const std::string &Value) {
+    if (Value.size() == kRecordLength) {
+        const auto decoded = DecodeDPP(std::string(1, '\x03') + Value.substr(0, 4));
+        enableButton(dIGITSuP, false);
+        enableButton(dIGITSdOWN, false);
+        scale_.totalDigits = 8;
+        eLCD1->setDigits(9);
+        recordMode_ = true;
+        return std::get<double>(decoded);
+    }
+    recordMode_ = false;
+    return parseValueNumber(Value);
 }
 
 void MainFrm::refreshDisplay(double value, std::int16_t rssi, std::int16_t cv, bool battLow,

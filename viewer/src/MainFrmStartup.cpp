@@ -129,6 +129,8 @@ MainFrm::LoadResult MainFrm::load() {
     btnSearch_Click();
     eLCDContainer1_Resize();
     SetMinFormSize(this, 800, 432);
+    // The chart's scale and the module list as the last run left them.
+    applyStoredModules();
     return LoadResult::Running;
 }
 
@@ -232,6 +234,8 @@ void MainFrm::runShutdown() {
     }
     delete pump_;
     pump_ = nullptr;
+    // The module list's place, size, sort and whether it is open.
+    storeModules();
     // 7. The place and size, only from the normal window state.
     if (!(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
         storeGeometry();

@@ -305,3 +305,46 @@ TEST(LineChart, DegenerateSizesAndDivisionsStayBounded) {
     none.chart.VerticalDivisions = none.chart.HorizontalDivisions = -1;
     EXPECT_EQ(count(none.paint(), kGrid), 0) << "no spacing, no lines";
 }
+
+TEST(LineChart, AutoScaleSpansTheSamplesInViewAndFollowsThem) {
+    // A load cell reading 975 to 1 025 on the fixed scale of +-10: off the top, one row.
+    Chart c(40, 65, false);
+    for (int i = 0; i < 39; ++i)
+        c.add({975.0F + float(i % 3) * 25.0F});
+    std::set<int> rows;
+    const auto traceRows = [&](const QImage &img) {
+        rows.clear();
+        for (int y = 0; y < img.height(); ++y)
+            if (!columnsIn(img, y, kLine).empty()) rows.insert(y);
+        return rows.size();
+    };
+    EXPECT_LE(traceRows(c.paint()), 1U);
+    EXPECT_FALSE(c.chart.autoRange());
+
+    // Auto: the samples (shifted by 10) span 985 .. 1035, a tenth more above and below.
+    c.chart.setAutoScale(true);
+    EXPECT_GE(traceRows(c.paint()), 50U);
+    EXPECT_GE(*rows.begin(), 4);
+    EXPECT_LE(*rows.rbegin(), 61);
+    ASSERT_TRUE(c.chart.autoRange());
+    EXPECT_NEAR(c.chart.autoRange()->bottom, 980.0, 1e-3);
+    EXPECT_NEAR(c.chart.autoRange()->top, 1040.0, 1e-3);
+
+    // The high samples scroll out of view: the range shrinks to what is left, and a flat
+    // trace lies across the middle.
+    for (int i = 0; i < 39; ++i)
+        c.add({500.0F});
+    EXPECT_EQ(traceRows(c.paint()), 1U);
+    EXPECT_NEAR(*rows.begin(), 32, 1);
+    EXPECT_NEAR(c.chart.autoRange()->bottom, 510.0 - 0.255, 1e-3);
+
+    // The choice outlives a new start of the chart, which empties it.
+    c.chart.InitDiagram(&c.box, kLine, false, kBack, kGrid, true);
+    EXPECT_TRUE(c.chart.autoScale());
+    EXPECT_EQ(traceRows(c.paint()), 0U);
+    EXPECT_FALSE(c.chart.autoRange()) << "no sample in view";
+    c.chart.setAutoScale(false);
+    c.add({0, 0});
+    c.paint();
+    EXPECT_FALSE(c.chart.autoRange());
+}

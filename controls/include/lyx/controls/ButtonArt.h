@@ -27,12 +27,13 @@ enum class ButtonIcon {
     ViewLog,     ///< open the log file
     DigitsUp,    ///< one more decimal place
     DigitsDown,  ///< one decimal place less
+    Modules,     ///< the list of every module heard
 };
 
-inline constexpr std::array<ButtonIcon, 11> kAllIcons{
-    ButtonIcon::Search,  ButtonIcon::Pair,     ButtonIcon::Sleep,     ButtonIcon::Wake,
-    ButtonIcon::Zero,    ButtonIcon::Gross,    ButtonIcon::Log,       ButtonIcon::StopLog,
-    ButtonIcon::ViewLog, ButtonIcon::DigitsUp, ButtonIcon::DigitsDown};
+inline constexpr std::array<ButtonIcon, 12> kAllIcons{
+    ButtonIcon::Search,  ButtonIcon::Pair,     ButtonIcon::Sleep,      ButtonIcon::Wake,
+    ButtonIcon::Zero,    ButtonIcon::Gross,    ButtonIcon::Log,        ButtonIcon::StopLog,
+    ButtonIcon::ViewLog, ButtonIcon::DigitsUp, ButtonIcon::DigitsDown, ButtonIcon::Modules};
 
 /// The four pictures of a button.
 enum class ButtonState { Normal, Hover, Down, Disabled };
