@@ -13,6 +13,7 @@
 #include "network.hpp"
 #include "packet_queue.hpp"
 #include "station_directory.hpp"
+#include "station_watch.hpp"
 
 namespace lyx::cli {
 
@@ -36,6 +37,12 @@ class GatewayLink {
     // Reads them and queues the packets that waited for them.
     void resolve();
 
+    // The base stations on the link now (bit n: station n), checked every
+    // second: a station that left has its status "offline"; one that came
+    // back, or was there at the start without a known ID, has its ID read
+    // and its status "online".
+    void stationsOnLink(std::uint32_t present);
+
     // Runs the commands waiting, in order, each to its end.
     void runCommands();
     // Packets stop coming in; the commands still waiting are answered with
@@ -47,6 +54,8 @@ class GatewayLink {
     void record(int station, std::int32_t id);
     void release(int station, const std::string &level);
     bool stopRequested() const;
+    // The stations whose status is "online" (bit n: station n).
+    std::uint32_t presentMask() const;
 
     Network &net_;
     PacketQueue &packets_;
@@ -54,6 +63,8 @@ class GatewayLink {
     MqttPublisher &publisher_;
     int stopFd_;
     StationDirectory directory_;
+    StationWatch watch_;
+    bool watched_ = false;     // stationsOnLink() ran
     std::deque<Packet> held_;  // packets of stations whose ID is being read
     EventFlag resolveFlag_;
     int handler_ = 0;

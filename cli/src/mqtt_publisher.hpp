@@ -1,7 +1,8 @@
 // The gateway's MQTT side, on a thread of its own so that neither the broker
 // nor the network between blocks the link's thread: it keeps the connection
 // (reconnecting with a growing wait while the broker is away), publishes the
-// packets of the queue, the retained states and the gateway's status, takes
+// packets of the queue, the retained states, the gateway's status and each
+// base station's (online while it is on the link), takes
 // the commands and hands them to the link's thread, and publishes the replies
 // that thread sends back.
 #pragma once
@@ -55,9 +56,11 @@ class MqttPublisher {
     void start();
 
     // From any thread: a reply to publish, and the base stations' levels
-    // (number -> level), whose command topics are subscribed.
+    // (number -> level), whose command topics are subscribed, with the
+    // stations on the link now (bit n: station n), whose status is "online";
+    // that of every other level known is "offline".
     void reply(std::string topic, std::string payload);
-    void setStations(std::map<int, std::string> levels);
+    void setStations(std::map<int, std::string> levels, std::uint32_t present);
     // From the link's thread: the link's counters, for the status detail.
     void setLink(const dataprovider::LinkStatistics &link);
 
@@ -77,6 +80,7 @@ class MqttPublisher {
         std::string topic;
         std::string payload;
         std::map<int, std::string> stations;
+        std::uint32_t present = 0;
         std::chrono::milliseconds flushFor{0};
     };
 

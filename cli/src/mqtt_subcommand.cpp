@@ -50,6 +50,14 @@ int mqttCommand(const Arguments &args) {
         throw Failure(2, e.what());
     }
     GatewayLink gateway(net, packets, commands, publisher, loop.signalFd());
+    // The link's counters and stations are read on this thread, the component's,
+    // and passed on.
+    const auto checkLink = [&] {
+        const auto stats = net.linkStatistics();
+        publisher.setLink(stats);
+        gateway.stationsOnLink(stats.stations);
+    };
+    checkLink();
     if (!gateway.readFirstStation())
         std::fprintf(stderr,
                      "lyx mqtt: base station 1 does not answer on %s yet; waiting for "
@@ -57,8 +65,7 @@ int mqttCommand(const Arguments &args) {
                      link.describe().c_str());
     loop.watch(gateway.resolveFd(), [&] { gateway.resolve(); });
     loop.watch(commands.fd(), [&] { gateway.runCommands(); });
-    // The link's counters are read on this thread, the component's, and passed on.
-    loop.every(std::chrono::seconds(1), [&] { publisher.setLink(net.linkStatistics()); });
+    loop.every(std::chrono::seconds(1), checkLink);
     std::fprintf(stderr, "lyx mqtt: %s to %s under %s/ (Ctrl-C ends)\n", link.describe().c_str(),
                  options.broker.url().c_str(), options.prefix.c_str());
     loop.run();

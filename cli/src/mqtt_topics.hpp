@@ -1,6 +1,7 @@
 // The gateway's topics under one prefix ("lyx"):
 //   PREFIX/gateway/CLIENT/status          "online" / "offline", retained
 //   PREFIX/gateway/CLIENT/status/detail   counters as JSON, retained
+//   PREFIX/STATION/status                 "online" / "offline", retained
 //   PREFIX/STATION/TAG/packet             every reading
 //   PREFIX/STATION/TAG/state              the latest reading, retained
 //   PREFIX/cmd/NAME, PREFIX/STATION/cmd/NAME   commands; replies on .../result
@@ -36,6 +37,7 @@ class Topics {
     const std::string &prefix() const { return prefix_; }
     std::string status() const;
     std::string statusDetail() const;
+    std::string stationStatus(std::string_view station) const;
     std::string packet(std::string_view station, int tag) const;
     std::string state(std::string_view station, int tag) const;
     std::string commands() const;                                 // PREFIX/cmd/#

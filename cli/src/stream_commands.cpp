@@ -10,6 +10,7 @@
 #include "event_loop.hpp"
 #include "log_writer.hpp"
 #include "network.hpp"
+#include "station_watch.hpp"
 #include "subcommand.hpp"
 #include "table_view.hpp"
 
@@ -71,6 +72,7 @@ int monitor(const Arguments &args) {
         std::fputc('\n', stdout);
     });
     warnIfNoStation(net);
+    reportStationChanges(loop, net);
     const auto start = std::chrono::steady_clock::now();
     loop.run();
     const double seconds =
@@ -99,6 +101,12 @@ int table(const Arguments &args) {
         if (accepts(wanted, p.tag)) model.add(readingOf(p), std::chrono::steady_clock::now());
     });
     warnIfNoStation(net);
+    // On a terminal the table's own screen hides standard error: the last
+    // change of the base stations is shown under the title too.
+    std::string stationNote;
+    reportStationChanges(loop, net, [&](const std::string &text) {
+        stationNote = isoTime(std::chrono::system_clock::now(), false).substr(11, 8) + " " + text;
+    });
     if (terminal) std::fputs("\x1b[?1049h\x1b[?25l", stdout);  // own screen, no cursor
     const auto draw = [&] {
         const auto now = std::chrono::steady_clock::now();
@@ -107,8 +115,8 @@ int table(const Arguments &args) {
         if (terminal) {
             std::string frame = "\x1b[H";
             frame += "lyx table: " + link.describe() + ", " + std::to_string(model.size()) +
-                     (model.size() == 1 ? " module" : " modules") +
-                     "  (Ctrl-C ends)\x1b[K\n\x1b[K\n";
+                     (model.size() == 1 ? " module" : " modules") + "  (Ctrl-C ends)\x1b[K\n" +
+                     stationNote + "\x1b[K\n";
             for (std::size_t at = 0; at < body.size();) {
                 const std::size_t end = body.find('\n', at);
                 frame += body.substr(at, end - at) + "\x1b[K\n";
@@ -187,6 +195,7 @@ int log(const Arguments &args) {
     });
     std::fprintf(stderr, "lyx: logging to %s (Ctrl-C ends)\n", writer->currentPath().c_str());
     warnIfNoStation(net);
+    reportStationChanges(loop, net);
     loop.every(kLogWriteEvery, [&] {
         if (!failure.empty()) return;
         try {
