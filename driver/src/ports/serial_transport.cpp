@@ -210,12 +210,12 @@ bool SerialTransport::reopen() {
 }
 
 bool SerialTransport::stop() {
-    lineUp_ = false;
     if (reader_.joinable()) {
         std::uint64_t one = 1;
         [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
         reader_.join();
     }
+    lineUp_ = false;  // after the reader, which may have just opened the line again
     std::lock_guard guard(writeLock_);
     return closeDevice();
 }
