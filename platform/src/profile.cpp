@@ -191,13 +191,18 @@ bool updateFile(const std::string &file,
     return ok;
 }
 
-void appendSection(std::vector<std::string> &lines, std::string_view section,
-                   const ProfileEntries &entries) {
-    if (!lines.empty() && !trim(lines.back()).empty()) lines.emplace_back();
+// "[section]", appended piece by piece ("[" + name warns with GCC 12, -Wrestrict).
+std::string sectionHeader(std::string_view section) {
     std::string header;
     header.reserve(section.size() + 2);
     header.append("[").append(section).append("]");
-    lines.push_back(std::move(header));
+    return header;
+}
+
+void appendSection(std::vector<std::string> &lines, std::string_view section,
+                   const ProfileEntries &entries) {
+    if (!lines.empty() && !trim(lines.back()).empty()) lines.emplace_back();
+    lines.push_back(sectionHeader(section));
     for (const auto &[key, value] : entries)
         lines.push_back(key + "=" + value);
 }
@@ -287,7 +292,7 @@ bool writePrivateProfileSection(std::string_view section,
         if (range) {
             // In its old place, so that the file's order stays as it was.
             std::vector<std::string> block;
-            block.push_back("[" + std::string(section) + "]");
+            block.push_back(sectionHeader(section));
             for (const auto &[key, value] : *entries)
                 block.push_back(key + "=" + value);
             lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(range->first), block.begin(),
