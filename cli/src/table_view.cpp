@@ -43,9 +43,11 @@ std::string renderTable(const tags::TagTable &table, tags::TagTable::Clock::time
         std::string flags;
         if (last.battLow) flags += "batt-low";
         if (last.error) flags += flags.empty() ? "error" : " error";
-        if (flags.empty()) flags = "-";
+        // push_back, not = "-": GCC 12 warns (-Wrestrict) about the inlined assignment of
+        // a literal to a string, a false positive.
+        if (flags.empty()) flags.push_back('-');
         std::string value = displayValue(last.value);
-        if (value.empty()) value = "-";
+        if (value.empty()) value.push_back('-');
         std::snprintf(line, sizeof line, "%5d %7d %-16s %6.1fs %6.1f %5d %4d %6d  %-14s %s", tag,
                       last.station, value.c_str(), seconds(now - entry.lastHeard),
                       table.rate(entry, now), last.rssi, last.cv, last.status, flags.c_str(),
