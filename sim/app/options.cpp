@@ -163,7 +163,9 @@ std::optional<Options> parseOptions(const std::vector<std::string> &arguments, s
         for (const auto &f : replayFiles) {
             // Always files, also where a name is one of the command's words.
             const bool word = f == "usb" || f == "serial" || f == "stop";
-            line += " " + quoted(word ? "./" + f : f);
+            // Appended apart: " " + string makes GCC 12 warn (-Wrestrict), a false positive.
+            line += ' ';
+            line += quoted(word ? "./" + f : f);
         }
         for (const auto &o : replayOptions)
             line += " " + o;
