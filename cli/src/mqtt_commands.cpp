@@ -166,7 +166,7 @@ void readFields(const json &body, CommandRequest &r) {
             r.seconds = static_cast<int>(wholeNumber(body.at("seconds"), "seconds", 1, 255));
         r.configuration = has("config") && flag(body.at("config"), "config");
     } else if (n == "channel") {
-        r.channel = static_cast<int>(wholeNumber(required("channel"), "channel", 0, 255));
+        r.channel = static_cast<int>(wholeNumber(required("channel"), "channel", 1, 255));
     } else if (n == "read" || n == "write") {
         r.module =
             static_cast<std::int32_t>(wholeNumber(required("module"), "module", 0, 0xFFFFFF));

@@ -94,9 +94,10 @@ int table(const Arguments &args) {
     const auto wanted = tagFilter(args);
     const LinkOptions link = LinkOptions::from(args);
     const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+    tags::TagTable model;
+    nameTags(model, args.values("--name"));
     EventLoop loop;
     Network net(link);
-    tags::TagTable model;
     net.addPacketHandler([&](const Packet &p) {
         if (accepts(wanted, p.tag)) model.add(readingOf(p), std::chrono::steady_clock::now());
     });
@@ -162,7 +163,7 @@ LogFormat formatFor(const Arguments &args, const std::string &file) {
 }
 
 int log(const Arguments &args) {
-    args.expectPositional(1, 1, "FILE");
+    args.expectWords({"FILE"});
     LogOptions options;
     options.pattern = args.positional()[0];
     options.format = formatFor(args, options.pattern);
@@ -256,11 +257,15 @@ std::vector<Subcommand> streamSubcommands() {
          "(value as a number where it is one; value_type says number, text, binary (hex) or "
          "none). Ctrl-C ends it with a count of packets per tag on standard error.",
          withLink({kTagOption, {"--json", "", "JSON Lines instead of text"}}), monitor},
-        {"table", "[--tag T]...", "a live table of every module heard",
-         "One row per tag: last value, age, packets per second, RSSI, CV, status and flags; a row "
-         "turns stale after 3 s without a packet. On a terminal the table is redrawn in place "
-         "up to four times a second; otherwise a plain snapshot is printed every second.",
-         withLink({kTagOption}), table},
+        {"table", "[--tag T]... [--name TAG=NAME]...", "a live table of every module heard",
+         "One row per tag: its name (with --name), last value, age, packets per second, RSSI, "
+         "CV, status and flags; a row turns stale after 3 s without a packet. The table fits "
+         "the terminal: a narrow one drops status, CV, RSSI, station, flags and packets per "
+         "second, in that order, before tag, name, value, age and state. On a terminal the "
+         "table is redrawn in place up to four times a second; otherwise a plain snapshot is "
+         "printed every second.",
+         withLink({kTagOption, {"--name", "TAG=NAME", "show NAME for tag TAG (repeatable)", true}}),
+         table},
         {"log", "FILE [--format csv|jsonl] [--tag T]... [--rotate-size SIZE] [--rotate-every TIME]",
          "log every packet to CSV or JSON Lines files",
          "FILE may hold strftime fields (run-%Y%m%d-%H%M%S.csv), expanded when each file is "

@@ -8,6 +8,8 @@ import time
 import warnings
 import weakref
 
+import pytest
+
 import lyx
 from conftest import driver_copies, pump_until, thread_count, wait_for
 
@@ -170,3 +172,27 @@ def test_an_object_dropped_on_another_thread_while_its_own_pumps_is_released_by_
         while driver_copies(workspace) and time.monotonic() < deadline:
             lyx.pump(0.05)
         assert driver_copies(workspace) == [], f"round {round}"
+
+
+def test_base_stations_and_the_warning_of_a_usb_link_without_one(start_sim, make_dp):
+    # No base station: the USB link opens (0) and says that nothing will arrive.
+    lonely = make_dp()
+    assert lonely.base_stations() == []
+    with pytest.warns(RuntimeWarning, match="no USB base station is plugged in"):
+        assert lonely.Initialise(0, 0) == 0
+    assert lonely.base_stations() == []
+    # Stations that come later are counted once the thread dispatches.
+    sim = start_sim("station 2 usb", "station 4 serial com=6", args=("--quiet",))
+    pump_until(lonely, lambda: lonely.base_stations() == [2], what="station 2 on the link")
+    lonely.Terminate()
+    assert "ok" in sim.command("station 3 usb")
+    # Stations already plugged in are there as soon as Initialise returns: no warning.
+    usb, serial = make_dp(), make_dp()
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        assert usb.Initialise(0, 0) == 0
+        assert serial.Initialise(6, 115200) == 0
+    assert usb.base_stations() == [2, 3]
+    assert serial.base_stations() == [1]  # a serial link has one station, numbered 1
+    sim.command("unplug 2")
+    pump_until(usb, lambda: usb.base_stations() == [3], what="station 2 gone")

@@ -257,8 +257,9 @@ class Commands(MqttTest):
         self.assertTrue(self.sim.command("powerup 66051").startswith("ok"))
         reply = json.loads(self.replies.wait("lyx/cmd/pair/result")[0].payload)
         self.assertEqual(reply["id"], "pairing")
-        self.assertReply(reply, 0, "RT_ACK", "paired module 66051")
-        self.assertEqual((reply["module"], reply["tag"]), (66051, 42))
+        self.assertReply(reply, 0, "RT_ACK", "paired module 0x010203 (66051)")
+        # The station took the module's channel, and the reply says where it is now.
+        self.assertEqual((reply["module"], reply["tag"], reply["channel"]), (66051, 42, 7))
 
         since = time.monotonic()
         self.assertReply(self.request("lyx/001234/cmd/channel", {"channel": 9}), 0, "RT_ACK")
