@@ -140,7 +140,7 @@ check_command_line_tool() {
     }
     echo "lyx --version: ${version//$'\n'/, }"
     out=$(lyx station)
-    [ "$out" = "base station 1: ID 4660 (0x001234), channel 1" ] || {
+    [ "$out" = "base station 1: ID 0x001234 (4660), channel 1" ] || {
         echo "lyx station printed: $out"
         return 1
     }
