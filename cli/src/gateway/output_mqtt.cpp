@@ -1,4 +1,4 @@
-#include "mqtt_publisher.hpp"
+#include "output_mqtt.hpp"
 
 #include <poll.h>
 #include <pthread.h>

@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "event_loop.hpp"
-#include "mqtt_gateway.hpp"
+#include "gateway_link.hpp"
 #include "mqtt_options.hpp"
-#include "mqtt_publisher.hpp"
+#include "output_mqtt.hpp"
 #include "subcommand.hpp"
 
 namespace lyx::cli {

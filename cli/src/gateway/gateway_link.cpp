@@ -1,4 +1,4 @@
-#include "mqtt_gateway.hpp"
+#include "gateway_link.hpp"
 
 #include <poll.h>
 

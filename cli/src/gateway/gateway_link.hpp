@@ -9,7 +9,7 @@
 
 #include "event_flag.hpp"
 #include "mailbox.hpp"
-#include "mqtt_publisher.hpp"
+#include "output_mqtt.hpp"
 #include "network.hpp"
 #include "packet_queue.hpp"
 #include "station_directory.hpp"
