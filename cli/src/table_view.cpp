@@ -34,8 +34,9 @@ std::string renderTable(const tags::TagTable &table, tags::TagTable::Clock::time
                         std::size_t width, bool ansi) {
     char line[512];
     std::string out;
-    std::snprintf(line, sizeof line, "%5s %7s %-16s %7s %6s %5s %4s %6s  %-14s %s", "TAG",
-                  "STATION", "VALUE", "AGE", "PKT/S", "RSSI", "CV", "STATUS", "FLAGS", "STATE");
+    std::snprintf(line, sizeof line, "%5s %-16s %7s %-16s %7s %6s %5s %4s %6s  %-14s %s", "TAG",
+                  "NAME", "STATION", "VALUE", "AGE", "PKT/S", "RSSI", "CV", "STATUS", "FLAGS",
+                  "STATE");
     out += fit(line, width) + "\n";
     for (const auto &[tag, entry] : table) {
         const tags::Reading &last = entry.last;
@@ -44,12 +45,16 @@ std::string renderTable(const tags::TagTable &table, tags::TagTable::Clock::time
         if (last.battLow) flags += "batt-low";
         if (last.error) flags += flags.empty() ? "error" : " error";
         if (flags.empty()) flags = "-";
+        const tags::TagInfo &info = table.info(tag);
         std::string value = displayValue(last.value);
         if (value.empty()) value = "-";
-        std::snprintf(line, sizeof line, "%5d %7d %-16s %6.1fs %6.1f %5d %4d %6d  %-14s %s", tag,
-                      last.station, value.c_str(), seconds(now - entry.lastHeard),
-                      table.rate(entry, now), last.rssi, last.cv, last.status, flags.c_str(),
-                      old ? "stale" : "live");
+        if (!info.unit.empty() && classify(last.value) == ValueKind::Number)
+            value += " " + info.unit;
+        const std::string name = info.name.empty() ? "-" : info.name;
+        std::snprintf(line, sizeof line, "%5d %-16s %7d %-16s %6.1fs %6.1f %5d %4d %6d  %-14s %s",
+                      tag, fit(name, 16).c_str(), last.station, value.c_str(),
+                      seconds(now - entry.lastHeard), table.rate(entry, now), last.rssi, last.cv,
+                      last.status, flags.c_str(), old ? "stale" : "live");
         if (ansi && old) out += "\x1b[2m";
         out += fit(line, width);
         if (ansi && old) out += "\x1b[0m";

@@ -23,9 +23,13 @@ TEST(TableView, ShowsEachTagsLastReadingAndDimsStaleRowsOnATerminal) {
     for (int i = 0; i <= 20; ++i)
         model.add(readingOf(packet(5, std::to_string(i))), t0 + milliseconds(100 * i));
     model.add(readingOf(packet(9, "x")), t0);
+    // The tag file's name, and its unit after a number.
+    model.describe(5, {"Crane load", "kg"});
+    model.describe(9, {"A name longer than sixteen", "kg"});
     const auto t = t0 + milliseconds(3050);
     const std::string text = renderTable(model, t, 200, false);
-    EXPECT_NE(text.find("    5       1 20"), std::string::npos) << text;
+    EXPECT_NE(text.find("    5 Crane load             1 20 kg "), std::string::npos) << text;
+    EXPECT_NE(text.find("    9 A name longer th       1 x "), std::string::npos) << text;
     EXPECT_NE(text.find("live"), std::string::npos);
     EXPECT_NE(text.find("stale"), std::string::npos);
     EXPECT_EQ(text.find('\x1b'), std::string::npos);
