@@ -22,6 +22,8 @@ constexpr std::int32_t kBroadcastId = 0xFFFFFF;
 constexpr std::uint8_t kWakeParameter = 50;
 constexpr std::uint8_t kUseRemoteSettings = 255;
 constexpr milliseconds kStayAwakeRepeat{3000};
+constexpr milliseconds kPairPoll{20};
+constexpr milliseconds kPairGrace{2000};
 
 Outcome done(std::string message) {
     return {0, "", std::move(message), {}};
@@ -259,9 +261,26 @@ Outcome pair(Network &net, int n, int seconds, bool configuration) {
     std::int32_t tag = 0;
     const auto bs = static_cast<std::uint8_t>(n);
     const auto duration = static_cast<std::uint8_t>(seconds);
-    const std::int16_t result = configuration
-                                    ? net.dp().PairConfig(bs, kUseRemoteSettings, duration, id, tag)
-                                    : net.dp().Pair(bs, kUseRemoteSettings, duration, id, tag);
+    std::int16_t result = 0;
+    if (auto pairing = net.pairing()) {
+        // Started without waiting, so that the packets of every module keep arriving (and
+        // reach the gateway's subscribers) while a module is awaited; the driver's answer is
+        // looked at between them.
+        result = pairing->PairStart(bs, kUseRemoteSettings, configuration, duration);
+        const auto deadline = Clock::now() + std::chrono::seconds(seconds) + kPairGrace;
+        if (result == 0) {
+            while ((result = pairing->PairPoll(id, tag)) == 99) {
+                if (Clock::now() > deadline) {
+                    result = 1;  // the driver's own time-out should have come first
+                    break;
+                }
+                dispatchFor(kPairPoll);
+            }
+        }
+    } else {
+        result = configuration ? net.dp().PairConfig(bs, kUseRemoteSettings, duration, id, tag)
+                               : net.dp().Pair(bs, kUseRemoteSettings, duration, id, tag);
+    }
     if (result == 0) {
         Outcome out{0,
                     "RT_ACK",

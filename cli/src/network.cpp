@@ -134,6 +134,10 @@ dataprovider::LinkStatistics Network::linkStatistics() {
     return {};
 }
 
+platform::Ref<dataprovider::IPairing> Network::pairing() {
+    return dp_.query<dataprovider::IPairing>();
+}
+
 std::string describeLink(const dataprovider::LinkStatistics &s) {
     auto n = [](std::uint64_t v) { return std::to_string(v); };
     std::string text = "link: " + n(s.framesDelivered) + " packets delivered, ";
