@@ -22,6 +22,13 @@ PublisherSettings publisherSettings(const GatewayOptions &o) {
     PublisherSettings s;
     s.topics = Topics(o.prefix, o.clientId);
     s.qos = o.qos;
+    s.queue = o.queue;
+    s.commands = o.commands;
+    s.discovery = o.discovery;
+    s.discoverySettings.prefix = o.discoveryPrefix;
+    s.discoverySettings.wakeButton = o.commands.allows("wake");
+    s.discoverySettings.sleepButton = o.commands.allows("sleep");
+    s.discoverySettings.version = LYX_CLI_VERSION;
     s.client.broker = o.broker;
     s.client.clientId = o.clientId;
     s.client.username = o.username;
@@ -37,19 +44,24 @@ int mqttCommand(const Arguments &args) {
     args.expectPositional(0, 0, "");
     const GatewayOptions options = GatewayOptions::from(args);
     const LinkOptions link = LinkOptions::from(args);
+    const tags::LoadedTags tagFile = cli::tagFile(args);
     // First: the stop signals are blocked before the MQTT thread starts, so
     // that they reach this loop only.
     EventLoop loop;
     Network net(link);
-    PacketQueue packets(options.queue);
+    TagTracker tags(tagFile.names);
     Mailbox<CommandMessage> commands;
-    MqttPublisher publisher(publisherSettings(options), packets, commands);
-    try {
-        publisher.start();
-    } catch (const std::runtime_error &e) {
-        throw Failure(2, e.what());
+    MqttPublisher mqtt(publisherSettings(options), tags, commands);
+    // Every output the gateway feeds; a metrics endpoint or a spool would go beside MQTT.
+    const std::vector<Output *> outputs = {&mqtt};
+    for (Output *output : outputs) {
+        try {
+            output->start();
+        } catch (const std::runtime_error &e) {
+            throw Failure(2, e.what());
+        }
     }
-    GatewayLink gateway(net, packets, commands, publisher, loop.signalFd());
+    GatewayLink gateway(net, tags, outputs, commands, options.queue, loop.signalFd());
     if (!gateway.readFirstStation())
         std::fprintf(stderr,
                      "lyx mqtt: base station 1 does not answer on %s yet; waiting for "
@@ -58,22 +70,22 @@ int mqttCommand(const Arguments &args) {
     loop.watch(gateway.resolveFd(), [&] { gateway.resolve(); });
     loop.watch(commands.fd(), [&] { gateway.runCommands(); });
     // The link's counters are read on this thread, the component's, and passed on.
-    loop.every(std::chrono::seconds(1), [&] { publisher.setLink(net.linkStatistics()); });
-    std::fprintf(stderr, "lyx mqtt: %s to %s under %s/ (Ctrl-C ends)\n", link.describe().c_str(),
-                 options.broker.url().c_str(), options.prefix.c_str());
+    loop.every(std::chrono::seconds(1), [&] {
+        const auto statistics = net.linkStatistics();
+        for (Output *output : outputs)
+            output->link(statistics);
+    });
+    std::fprintf(stderr, "lyx mqtt: %s to %s under %s/ (Ctrl-C ends); commands: %s%s%s\n",
+                 link.describe().c_str(), options.broker.url().c_str(), options.prefix.c_str(),
+                 options.commands.describe().c_str(), tagFile.path.empty() ? "" : "; tags from ",
+                 tagFile.path.c_str());
     loop.run();
     gateway.close("the gateway is stopping");
     const auto linkStats = net.linkStatistics();
-    publisher.setLink(linkStats);
-    const auto summary = publisher.stop(kFlushOnStop);
-    const auto counts = packets.counts();
-    std::fprintf(stderr,
-                 "lyx mqtt: %llu packets received, %llu published, %llu dropped, %zu left "
-                 "unpublished; %s\n",
-                 static_cast<unsigned long long>(counts.received),
-                 static_cast<unsigned long long>(summary.published),
-                 static_cast<unsigned long long>(counts.dropped), summary.left,
-                 summary.offline ? "\"offline\" published" : "\"offline\" not published");
+    for (Output *output : outputs) {
+        output->link(linkStats);
+        std::fprintf(stderr, "lyx mqtt: %s\n", output->stop(kFlushOnStop).c_str());
+    }
     std::fprintf(stderr, "lyx mqtt: %s\n", describeLink(linkStats).c_str());
     return 0;
 }
@@ -82,24 +94,34 @@ int mqttCommand(const Arguments &args) {
 
 std::vector<Subcommand> mqttSubcommands() {
     std::vector<OptionSpec> options = gatewayOptionSpecs();
+    options.push_back(tagsOption());
     addLinkOptions(options);
     return {
         {"mqtt",
          "--broker URL [--prefix P] [--client-id ID] [--qos 0|1] [--username U --password-file F] "
-         "[--tls-ca FILE [--tls-cert FILE --tls-key FILE]] [--queue N]",
+         "[--tls-ca FILE [--tls-cert FILE --tls-key FILE]] [--queue N] [--commands LIST] "
+         "[--tags FILE] [--no-discovery | --discovery-prefix P]",
          "publish every packet to an MQTT broker and take commands from it",
          "Every packet goes to PREFIX/STATION/TAG/packet as JSON (STATION is the base station's "
          "ID in hexadecimal), the latest of each tag to PREFIX/STATION/TAG/state (retained, at "
-         "most once a second). PREFIX/gateway/CLIENT/status is \"online\" (retained; the last "
-         "will and a clean stop make it \"offline\"), PREFIX/gateway/CLIENT/status/detail holds "
-         "counters as JSON, among them the packets dropped. Commands on PREFIX/cmd/NAME and "
-         "PREFIX/STATION/cmd/NAME (sleep, pause, wake, stay-awake, pair, station, channel, read, "
-         "write, send) take JSON bodies with fields named like the options ({\"tag\":1234}, "
-         "{\"module\":66051,\"param\":20}); \"id\" is the request's own and comes back in the "
-         "reply on .../NAME/result. While the broker is away packets wait in a queue of N "
-         "(the oldest are dropped when it is full) and the gateway reconnects, waiting 1 s, "
-         "2 s, 4 s ... up to 30 s between attempts. SIGINT and SIGTERM stop it cleanly. See "
-         "lyx-mqtt(1).",
+         "most once a second), with the name and unit the tag file gives the tag. "
+         "PREFIX/STATION/TAG/availability is \"online\" while the tag is heard and "
+         "\"offline\" once it has been silent for its timeout; PREFIX/gateway/CLIENT/modules "
+         "lists every tag heard and PREFIX/gateway/CLIENT/event says when one joins, goes or "
+         "comes back. PREFIX/gateway/CLIENT/status is \"online\" (retained; the last will and a "
+         "clean stop make it \"offline\"), PREFIX/gateway/CLIENT/status/detail holds counters "
+         "as JSON, among them the packets dropped. Home Assistant finds every tag by its MQTT "
+         "discovery (under homeassistant/, unless --no-discovery). Commands on PREFIX/cmd/NAME, "
+         "PREFIX/STATION/cmd/NAME and this gateway's own PREFIX/gateway/CLIENT/cmd/NAME (sleep, "
+         "pause, wake, stay-awake, pair, station, channel, read, write, send, forget) take JSON "
+         "bodies with fields named like the options ({\"tag\":1234}, "
+         "{\"module\":66051,\"param\":20}); \"id\" is the request's own and comes back in "
+         "the reply on .../NAME/result. Only the commands --commands allows run (station and "
+         "read by default); a retained command never runs. While the broker is away packets wait "
+         "in a queue of N (the oldest are dropped when it is full) and the gateway reconnects, "
+         "waiting 1 s, 2 s, 4 s ... up to 30 s between attempts. SIGINT and SIGTERM stop it "
+         "cleanly. See lyx-mqtt(1), whose SECURITY section says how to run it on a shared "
+         "broker.",
          options, mqttCommand},
     };
 }
