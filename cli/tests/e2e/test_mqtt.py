@@ -59,8 +59,8 @@ class MqttTest(clitest.CliTest):
         return subscriber
 
     def start_gateway(self, broker, *args, url=None):
-        return self.start_lyx("mqtt", "--broker", url or broker.url(), "--client-id", CLIENT,
-                              *args)
+        client = () if "--client-id" in args else ("--client-id", CLIENT)
+        return self.start_lyx("mqtt", "--broker", url or broker.url(), *client, *args)
 
     def wait_online(self, subscriber, after=0):
         return subscriber.wait(STATUS, count=after + 1,
@@ -750,6 +750,45 @@ class Security(MqttTest):
         gateway = self.start_gateway(broker, "--username", "gateway", "--password-file", secret)
         self.wait_online(sub)
         self.assertNotIn("can be read by other users", gateway.errors())
+
+    def test_the_access_rules_of_the_manual_let_operators_command_and_nobody_else(self):
+        # The Mosquitto ACL of lyx-mqtt(1)'s SECURITY section, as the page gives it.
+        with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "man",
+                               "lyx-mqtt.1")) as f:
+            page = f.read()
+        start = page.index("# The gateway:")
+        acl = page[start:page.index("\n.fi", start)].replace("\\-", "-")
+        self.assertIn("user operator", acl)
+        users = {"lyx-gateway": "g4te", "operator": "0per", "homeassistant": "h0me"}
+        passwords = self.workspace.path("broker-passwords")
+        for i, (user, password) in enumerate(users.items()):
+            subprocess.run(["mosquitto_passwd", "-b"] + ([] if i else ["-c"]) +
+                           [passwords, user, password], check=True, capture_output=True)
+        broker = self.start_broker(password_file=passwords,
+                                   acl_file=self.workspace.write(
+                                       "broker.acl", acl + "\n# the test's own probes\n"
+                                       "pattern readwrite probe/#\n"))
+        login = {u: ("-u", u, "-P", p) for u, p in users.items()}
+        sub = self.subscribe(broker, "lyx/#", extra=login["operator"])
+        ha = self.subscribe(broker, "homeassistant/#", extra=login["homeassistant"])
+        self.start_simulator(COMMAND_NETWORK)
+        secret = self.workspace.path("password")
+        with open(os.open(secret, os.O_CREAT | os.O_WRONLY, 0o600), "w") as f:
+            f.write("g4te\n")
+        self.start_gateway(broker, "--client-id", "lyx-host", "--username", "lyx-gateway",
+                           "--password-file", secret, "--commands", "control")
+        status = "lyx/gateway/lyx-host/status"
+        sub.wait(status, match=lambda m: m.payload == "online")
+        sub.wait("lyx/001234/1234/state")  # readings reach the readers
+        ha.wait("homeassistant/sensor/lyx_001234/1234_value/config")  # and discovery
+        # Home Assistant may not command; an operator may, on every kind of command topic.
+        publish(broker, "lyx/cmd/station", '{"id":"from-ha"}', extra=login["homeassistant"])
+        for topic in ("lyx/cmd/station", "lyx/001234/cmd/station",
+                      "lyx/gateway/lyx-host/cmd/station"):
+            publish(broker, topic, '{"id":"op"}', extra=login["operator"])
+            reply = json.loads(sub.wait(topic + "/result")[0].payload)
+            self.assertEqual((reply["id"], reply["status"]), ("op", 0))
+        self.assertFalse(sub.messages(match=lambda m: "from-ha" in m.payload))
 
 
 class Usage(MqttTest):
