@@ -1,5 +1,7 @@
 #include "lyx/tags/tag_file.hpp"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -288,8 +290,9 @@ LoadedTags loadTagFile(const std::optional<std::string> &given) {
     if (given) return {*given, readTagFile(*given)};
     const std::string path = defaultTagFile();
     if (path.empty()) return {};
-    std::ifstream probe(path);
-    if (!probe && errno == ENOENT) return {};
+    // No file there, also where a part of the path is no folder: nothing to read.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR)) return {};
     return {path, readTagFile(path)};
 }
 

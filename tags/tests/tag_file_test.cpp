@@ -139,6 +139,9 @@ TEST(TagFile, TheDefaultFileIsOptionalAndANamedOneIsNot) {
         EXPECT_EQ(std::string(e.what()),
                   base + "/bad.ini:3: expected [TAG] or KEY = VALUE, got 'what'");
     }
+    // A file where a folder of the path should be: no file either.
+    ::setenv("XDG_CONFIG_HOME", (base + "/bad.ini/config").c_str(), 1);
+    EXPECT_TRUE(loadTagFile(std::nullopt).path.empty());
     ::setenv("XDG_CONFIG_HOME", "relative/folder", 1);  // to be ignored
     ::setenv("HOME", base.c_str(), 1);
     EXPECT_EQ(defaultTagFile(), base + "/.config/lyx/tags.ini");
