@@ -128,10 +128,14 @@ class DataProvider:
     def link_statistics(self) -> dict[str, Any]:
         """The link's counters: frames_delivered, frames_dropped, bytes_dropped,
         bytes_discarded, held, held_max (ints) and stations (list of base-station numbers)."""
+    def base_stations(self) -> list[int]:
+        """The base-station numbers on the link now: USB base stations plugged in (1 to 3),
+        or [1] for an open serial port; empty when no USB base station is plugged in."""
     # --- the default interface _DataProvider, in slot order ---
     def Initialise(self, Port: int, Baudrate: int) -> int:
         """Opens serial port `Port` at `Baudrate`, or the USB base stations when Port is 0;
-        returns the driver's open result (0 opened)."""
+        returns the driver's open result (0 opened). Warns (RuntimeWarning) when the USB
+        link has no base station."""
     def Terminate(self) -> None: ...
     def ReadPacket(self, DataTag: int, Timeout: int) -> str: ...
     def ReadPacketEx(self, DataTag: int, Timeout: int) -> tuple[str, int, int, int, bool, bool]:

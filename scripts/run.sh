@@ -24,6 +24,8 @@ if [ "${1:-}" = bench ]; then
     done
     "$bin/lyxglance_load_bench" 30
     /usr/bin/python3 cli/bench/log_bench.py --bin "$bin" --lib "$lib" --seconds 60
+    /usr/bin/python3 cli/bench/log_bench.py --bin "$bin" --lib "$lib" --seconds 60 --rate 4000
+    /usr/bin/python3 python/bench/loss_bench.py --build build/release --seconds 60
     /usr/bin/python3 sim/bench/replay_bench.py --bin "$bin" --lib "$lib"
     /usr/bin/python3 python/bench/callback_bench.py --build build/release
     /usr/bin/python3 python/bench/sim_bench.py --build build/release --seconds 30

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Debian package from end to end, as root (the test command runs it as CI does):
-#   1. builds it (scripts/package.sh) and checks it with lintian: no errors; warnings listed
+#   1. builds it (scripts/package.sh; a Release build that must print no compiler warning)
+#      and checks it with lintian: no errors; warnings listed
 #   2. installs it with apt-get install ./<file>.deb
 #   3. as a new user with an empty home and a clean environment (nothing of the build tree on
 #      any path), through the installed files only:
@@ -139,7 +140,7 @@ check_command_line_tool() {
     }
     echo "lyx --version: ${version//$'\n'/, }"
     out=$(lyx station)
-    [ "$out" = "base station 1: ID 4660 (0x001234), channel 1" ] || {
+    [ "$out" = "base station 1: ID 0x001234 (4660), channel 1" ] || {
         echo "lyx station printed: $out"
         return 1
     }
@@ -223,6 +224,9 @@ out=$(scripts/package.sh) || { echo "$out"; fail "build"; }
 deb=$(sed -n 's/^package: //p' <<<"$out" | tail -n 1)
 [ -f "$deb" ] || fail "build: no package file"
 echo "$deb ($(du -k "$deb" | cut -f1) KiB)"
+# A Release build, as a newcomer makes one, prints no compiler warning. (Only what is
+# compiled in this run is seen: CI builds afresh, and ccache replays cached warnings.)
+if grep -E '^[^ ]+:[0-9]+:[0-9]+: warning: ' <<<"$out"; then fail "build: compiler warnings"; fi
 
 step "lintian"
 lintian --info --display-info "$deb" >"$work/lintian.txt" 2>&1

@@ -27,7 +27,7 @@ def main():
     workspace = Workspace(Build(args.bin, args.lib, ""))
     sim = lyx = None
     try:
-        path = workspace.write("scenario.scn", scenario(args.rate))
+        path = workspace.write("scenario.scn", scenario(args.rate, not args.report_per_packet))
         sim = Simulator(workspace, path, ("--quiet",))
         out = workspace.path("bench-%H%M%S.csv")
         err = open(workspace.path("lyx.err"), "w")
@@ -46,7 +46,8 @@ def main():
             with open(name, newline="") as f:
                 rows += sum(1 for _ in csv.reader(f)) - 1
         summary, link = open(workspace.path("lyx.err")).read().strip().splitlines()[-2:]
-        print(f"lyx log: {len(MODULES)} stations x {args.rate} packets/s for {args.seconds:.0f} s")
+        print(f"lyx log: {len(MODULES)} stations x {args.rate} packets/s for {args.seconds:.0f} s"
+              + (", a report per packet" if args.report_per_packet else ""))
         print(f"  packets sent {sent}, rows logged {rows} ({'all' if rows == sent else rows - sent})")
         print(f"  CPU of lyx {cpu:.1f} % of one core")
         print(f"  {summary}")

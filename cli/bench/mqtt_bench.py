@@ -34,7 +34,7 @@ def run(args, qos):
     workspace = Workspace(Build(args.bin, args.lib, ""))
     sim = gateway = broker = sub = None
     try:
-        path = workspace.write("scenario.scn", scenario(args.rate))
+        path = workspace.write("scenario.scn", scenario(args.rate, not args.report_per_packet))
         sim = Simulator(workspace, path, ("--quiet",))
         broker = Broker(workspace.root)
         sub = Subscriber(broker, workspace.root, ["lyx/+/+/packet"], qos=qos)

@@ -1,5 +1,9 @@
 """What the benchmarks of lyx share: three simulated USB base stations with one module each,
-sending a rising int32 at a given rate while powered up, and the CPU time of a process."""
+sending a rising int32 at a given rate while powered up, and the CPU time of a process.
+
+The stations send at most one USB report a millisecond, as real full-speed base stations do;
+at more than 1 000 packets a second a report carries several packets. `packed=False` gives
+every packet a report of its own, at once, as the simulator does by default."""
 
 import argparse
 import os
@@ -8,9 +12,10 @@ import time
 MODULES = ("0x0C0001", "0x0C0002", "0x0C0003")
 
 
-def scenario(rate):
+def scenario(rate, packed=True):
+    every = " report-every=1ms" if packed else ""
     return "".join(
-        f"station {n} usb channel={n} id=0x00000{n}\n"
+        f"station {n} usb channel={n} id=0x00000{n}{every}\n"
         f"module 0x0C000{n} tag={100 + n} channel={n} type=int32 wave=ramp amplitude=1000000 "
         f"period=1000s rate={rate} power=off\n" for n in (1, 2, 3))
 
@@ -22,6 +27,8 @@ def arguments():
     parser.add_argument("--lib", required=True)
     parser.add_argument("--seconds", type=float, default=60)
     parser.add_argument("--rate", type=int, default=1000)
+    parser.add_argument("--report-per-packet", action="store_true",
+                        help="every packet in a USB report of its own (not as real stations)")
     return parser
 
 

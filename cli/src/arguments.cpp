@@ -102,6 +102,19 @@ void Arguments::expectPositional(std::size_t least, std::size_t most,
         throw UsageError("unexpected argument " + quoted(positional_[most]));
 }
 
+void Arguments::expectWords(std::initializer_list<std::string_view> names) const {
+    if (positional_.size() < names.size()) {
+        std::vector<std::string_view> missing(names.begin() + positional_.size(), names.end());
+        std::string text = "missing ";
+        for (std::size_t i = 0; i < missing.size(); ++i) {
+            if (i > 0) text += i + 1 == missing.size() ? " and " : ", ";
+            text += missing[i];
+        }
+        throw UsageError(text);
+    }
+    expectPositional(names.size(), names.size(), "");
+}
+
 std::int64_t parseInteger(std::string_view text, std::int64_t least, std::int64_t most,
                           std::string_view what) {
     std::string_view digits = trim(text);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -41,6 +42,9 @@ class Arguments {
     // Raises UsageError unless there are from `least` to `most` positional
     // words, `names` describing them ("TAG").
     void expectPositional(std::size_t least, std::size_t most, std::string_view names) const;
+    // Raises UsageError unless there is one positional word for each of `names`, in
+    // order; the message names only those missing ("missing TYPE and VALUE").
+    void expectWords(std::initializer_list<std::string_view> names) const;
 
   private:
     std::map<std::string, std::vector<std::string>, std::less<>> given_;

@@ -20,19 +20,16 @@ namespace {
 
 constexpr std::int32_t kBroadcastId = 0xFFFFFF;
 constexpr std::uint8_t kWakeParameter = 50;
+// Pairing with "use remote settings": the base station takes the module's radio settings;
+// without, the module takes the station's.
 constexpr std::uint8_t kUseRemoteSettings = 255;
+constexpr std::uint8_t kKeepStationSettings = 0;
 constexpr milliseconds kStayAwakeRepeat{3000};
 constexpr milliseconds kPairPoll{20};
 constexpr milliseconds kPairGrace{2000};
 
 Outcome done(std::string message) {
     return {0, "", std::move(message), {}};
-}
-
-std::string hexId(std::int32_t id) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%06X", static_cast<unsigned>(id) & 0xFFFFFFu);
-    return text;
 }
 
 std::string station(int n) {
@@ -106,6 +103,13 @@ std::string numberText(double value) {
 }
 
 }  // namespace
+
+std::string idText(std::int32_t id) {
+    char text[40];
+    const unsigned bits = static_cast<unsigned>(id) & 0xFFFFFFu;
+    std::snprintf(text, sizeof text, "0x%06X (%u)", bits, bits);
+    return text;
+}
 
 std::string responseName(std::int32_t result) {
     switch (result) {
@@ -228,12 +232,8 @@ Outcome wake(Network &net, int n, std::optional<std::int32_t> id) {
     std::string empty;
     const auto result = net.dp().RemoteWrite(bs, target, parameter, empty);
     const std::string rt = responseName(result);
-    if (result == dataprovider::RT_ACK)
-        return {0, rt, "module " + std::to_string(*id) + " (" + hexId(*id) + ") is awake", {}};
-    return {statusOf(result),
-            rt,
-            "module " + std::to_string(*id) + " (" + hexId(*id) + ") did not wake (" + rt + ")",
-            {}};
+    if (result == dataprovider::RT_ACK) return {0, rt, "module " + idText(*id) + " is awake", {}};
+    return {statusOf(result), rt, "module " + idText(*id) + " did not wake (" + rt + ")", {}};
 }
 
 Outcome stayAwake(Network &net, std::optional<milliseconds> duration, int stopFd) {
@@ -255,18 +255,20 @@ Outcome stayAwake(Network &net, std::optional<milliseconds> duration, int stopFd
     return out;
 }
 
-Outcome pair(Network &net, int n, int seconds, bool configuration) {
+Outcome pair(Network &net, int n, int seconds, bool configuration, bool keepChannel) {
     net.requireStation(n);
     std::int32_t id = 0;
     std::int32_t tag = 0;
     const auto bs = static_cast<std::uint8_t>(n);
     const auto duration = static_cast<std::uint8_t>(seconds);
+    const std::uint8_t settings = keepChannel ? kKeepStationSettings : kUseRemoteSettings;
+    const int before = net.dp().get_BaseStationChannel(bs);
     std::int16_t result = 0;
     if (auto pairing = net.pairing()) {
         // Started without waiting, so that the packets of every module keep arriving (and
         // reach the gateway's subscribers) while a module is awaited; the driver's answer is
         // looked at between them.
-        result = pairing->PairStart(bs, kUseRemoteSettings, configuration, duration);
+        result = pairing->PairStart(bs, settings, configuration, duration);
         const auto deadline = Clock::now() + std::chrono::seconds(seconds) + kPairGrace;
         if (result == 0) {
             while ((result = pairing->PairPoll(id, tag)) == 99) {
@@ -278,17 +280,29 @@ Outcome pair(Network &net, int n, int seconds, bool configuration) {
             }
         }
     } else {
-        result = configuration ? net.dp().PairConfig(bs, kUseRemoteSettings, duration, id, tag)
-                               : net.dp().Pair(bs, kUseRemoteSettings, duration, id, tag);
+        result = configuration ? net.dp().PairConfig(bs, settings, duration, id, tag)
+                               : net.dp().Pair(bs, settings, duration, id, tag);
     }
     if (result == 0) {
-        Outcome out{0,
-                    "RT_ACK",
-                    "paired module " + std::to_string(id) + " (" + hexId(id) + ") tag " +
-                        std::to_string(tag) + (configuration ? ", now in configuration mode" : ""),
-                    {}};
+        // Where the station listens now: pairing may have moved it.
+        const int after = net.dp().get_BaseStationChannel(bs);
+        std::string message = "paired module " + idText(id) + " tag " + std::to_string(tag) +
+                              (configuration ? ", now in configuration mode" : "");
+        if (after == 0) {
+            message += "; " + station(n) + " did not tell its radio channel";
+        } else if (keepChannel) {
+            message += "; it now uses channel " + std::to_string(after) + " of " + station(n);
+        } else if (before != 0 && before != after) {
+            message += "; " + station(n) + " now on channel " + std::to_string(after) +
+                       "; other modules on channel " + std::to_string(before) +
+                       " are no longer heard";
+        } else {
+            message += "; " + station(n) + " on channel " + std::to_string(after);
+        }
+        Outcome out{0, "RT_ACK", message, {}};
         out.fields.emplace_back("module", std::to_string(id));
         out.fields.emplace_back("tag", std::to_string(tag));
+        out.fields.emplace_back("channel", after == 0 ? "null" : std::to_string(after));
         return out;
     }
     if (result == 99) return {1, "", "the driver is busy with another request", {}};
@@ -306,10 +320,15 @@ Outcome stationInfo(Network &net, int n) {
                 "no " + station(n) + " answers on " + net.link().describe() + " (RT_NOBASE)",
                 {}};
     const int channel = net.dp().get_BaseStationChannel(static_cast<std::uint8_t>(n));
+    if (channel == 0)
+        return {
+            1,
+            "RT_NORESPONSE",
+            station(n) + " (ID " + idText(id) + ") did not tell its radio channel (RT_NORESPONSE)",
+            {}};
     Outcome out{0,
                 "RT_ACK",
-                station(n) + ": ID " + std::to_string(id) + " (" + hexId(id) + "), channel " +
-                    std::to_string(channel),
+                station(n) + ": ID " + idText(id) + ", channel " + std::to_string(channel),
                 {}};
     out.fields.emplace_back("station", std::to_string(n));
     out.fields.emplace_back("station_id", std::to_string(id));
@@ -344,8 +363,7 @@ Outcome readParameter(Network &net, int n, std::int32_t id, int parameter) {
     std::string value;
     const auto result = net.dp().RemoteRead(bs, target, command, value);
     const std::string rt = responseName(result);
-    const std::string what =
-        "parameter " + std::to_string(parameter) + " of module " + std::to_string(id);
+    const std::string what = "parameter " + std::to_string(parameter) + " of module " + idText(id);
     if (result != dataprovider::RT_ACK)
         return {statusOf(result), rt, "cannot read " + what + " (" + rt + ")", {}};
     Outcome out{0, rt, displayValue(value), {}};
@@ -363,8 +381,7 @@ Outcome writeParameter(Network &net, int n, std::int32_t id, int parameter, Valu
     std::uint8_t command = static_cast<std::uint8_t>(parameter);
     const auto result = net.dp().RemoteWrite(bs, target, command, text);
     const std::string rt = responseName(result);
-    const std::string what =
-        "parameter " + std::to_string(parameter) + " of module " + std::to_string(id);
+    const std::string what = "parameter " + std::to_string(parameter) + " of module " + idText(id);
     if (result != dataprovider::RT_ACK)
         return {statusOf(result), rt, "cannot write " + what + " (" + rt + ")", {}};
     return {0, rt, "wrote " + what, {}};
@@ -397,6 +414,21 @@ Outcome sendPacket(Network &net, int n, int tag, int status, ValueType type,
         return {2, "", "the packet was not sent: " + e.description(), {}};
     }
     return done("packet sent to tag " + std::to_string(tag) + " through " + station(n));
+}
+
+Outcome askWithRetries(Network &net, int n, int retries, const std::function<Outcome()> &ask,
+                       const std::function<void(const Outcome &, int, int)> &retrying) {
+    const int attempts = 1 + std::max(retries, 0);
+    Outcome out = ask();
+    for (int attempt = 2; attempt <= attempts && out.status != 0; ++attempt) {
+        // A base station missing from the link will not answer a second time either.
+        const bool unanswered = out.response == "RT_NORESPONSE" ||
+                                (out.response == "RT_NOBASE" && net.stationOnLink(n));
+        if (!unanswered) break;
+        if (retrying) retrying(out, attempt, attempts);
+        out = ask();
+    }
+    return out;
 }
 
 Outcome decodeRlx(dataprovider::IDataProvider &dp, const std::string &block) {

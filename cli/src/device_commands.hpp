@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -22,6 +23,9 @@ struct Outcome {
     // Values for programs: names and JSON literals ("id" -> "66051").
     std::vector<std::pair<std::string, std::string>> fields;
 };
+
+// A module's or base station's ID as every message shows it: "0x0A0B0C (658188)".
+std::string idText(std::int32_t id);
 
 // The Response_Type name of a driver or component result ("RT_NORESPONSE").
 std::string responseName(std::int32_t result);
@@ -48,7 +52,10 @@ Outcome wake(Network &net, int station, std::optional<std::int32_t> id);
 // Keeps every module awake for `duration` (until `stopFd` is readable when
 // empty), repeating the broadcast every 3 s.
 Outcome stayAwake(Network &net, std::optional<std::chrono::milliseconds> duration, int stopFd = -1);
-Outcome pair(Network &net, int station, int seconds, bool configuration);
+// Pairs with the module powered up within `seconds`. By default the base station takes the
+// module's radio channel ("use remote settings"); with `keepChannel` the module takes the
+// station's. The outcome names the station's channel afterwards (field "channel").
+Outcome pair(Network &net, int station, int seconds, bool configuration, bool keepChannel = false);
 Outcome stationInfo(Network &net, int station);
 Outcome setChannel(Network &net, int station, int channel);
 Outcome readParameter(Network &net, int station, std::int32_t id, int parameter);
@@ -56,6 +63,14 @@ Outcome writeParameter(Network &net, int station, std::int32_t id, int parameter
                        std::string_view value);
 Outcome sendPacket(Network &net, int station, int tag, int status, ValueType type,
                    std::string_view value);
+// Runs `ask`, a request that changes nothing, again while it goes unanswered
+// (RT_NORESPONSE, or RT_NOBASE from a base station that is on the link: a lost frame),
+// at most `retries` more times. `retrying` is told of each new try (numbered from 2) with
+// the outcome of the one before.
+Outcome askWithRetries(
+    Network &net, int station, int retries, const std::function<Outcome()> &ask,
+    const std::function<void(const Outcome &, int attempt, int attempts)> &retrying);
+
 // Needs the component only, no link.
 Outcome decodeRlx(dataprovider::IDataProvider &dp, const std::string &block);
 

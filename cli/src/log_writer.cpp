@@ -53,7 +53,10 @@ std::string numberedName(const std::string &path, int counter) {
     const std::size_t dot = path.find_last_of('.');
     const bool hasExtension =
         dot != std::string::npos && dot > 0 && (slash == std::string::npos || dot > slash + 1);
-    const std::string suffix = "-" + std::to_string(counter);
+    // Appended rather than "-" + to_string(): GCC 12 warns (-Wrestrict) about
+    // the inlined insert at the front of a temporary, which cannot overlap.
+    std::string suffix = "-";
+    suffix += std::to_string(counter);
     if (!hasExtension) return path + suffix;
     return path.substr(0, dot) + suffix + path.substr(dot);
 }

@@ -1,19 +1,12 @@
 #include "network.hpp"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <utility>
 #include <vector>
 
 #include "arguments.hpp"
 #include "lyx/platform/activation.hpp"
 #include "lyx/platform/events.hpp"
+#include "lyx/ports/serial_ports.hpp"
 
 namespace lyx::cli {
 
@@ -138,6 +131,12 @@ platform::Ref<dataprovider::IPairing> Network::pairing() {
     return dp_.query<dataprovider::IPairing>();
 }
 
+bool Network::stationOnLink(int station) {
+    auto link = dp_.query<dataprovider::ILinkStatistics>();
+    if (!link) return true;
+    return station >= 0 && station < 32 && (link->GetLinkStatistics().stations >> station & 1u);
+}
+
 std::string describeLink(const dataprovider::LinkStatistics &s) {
     auto n = [](std::uint64_t v) { return std::to_string(v); };
     std::string text = "link: " + n(s.framesDelivered) + " packets delivered, ";
@@ -174,38 +173,8 @@ void Network::requireAnyStation() {
         throw Failure(2, "no base station answers on " + link_.describe() + " (RT_NOBASE)");
 }
 
-namespace {
-
-std::string portFolder() {
-    if (const char *dir = std::getenv("LYX_PORT_DIR"); dir != nullptr && *dir != '\0') return dir;
-    const char *config = std::getenv("XDG_CONFIG_HOME");
-    std::string base =
-        config != nullptr && *config != '\0'
-            ? std::string(config)
-            : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") + "/.config";
-    return base + "/lyx/ports";
-}
-
-}  // namespace
-
 std::string diagnoseSerialPort(int port) {
-    const std::string name = "COM" + std::to_string(port);
-    std::string device = portFolder() + "/" + name;
-    struct stat info {};
-    if (::lstat(device.c_str(), &info) != 0) device = "/dev/ttyS" + std::to_string(port - 1);
-    const std::string what = "serial port " + name + " (" + device + ")";
-    if (::stat(device.c_str(), &info) != 0) return what + " does not exist";
-    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        if (error == EACCES || error == EPERM) return what + ": permission denied";
-        if (error == EBUSY) return what + " is in use by another program";
-        return what + " cannot be opened: " + std::strerror(error);
-    }
-    const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    ::close(fd);
-    if (locked) return what + " is in use by another program";
-    return what + " cannot be opened";
+    return ports::serialPortProblem(port);
 }
 
 }  // namespace lyx::cli

@@ -75,6 +75,10 @@ class Network {
     int firstStation();
     // Raises Failure(2) unless some base station answers.
     void requireAnyStation();
+    // Whether base station `station` is on the link now (a USB slot holding a working
+    // device, or the open serial port), as the driver counts it; true when the component
+    // does not say.
+    bool stationOnLink(int station);
 
     std::chrono::steady_clock::time_point started() const { return started_; }
 
@@ -98,8 +102,8 @@ class Network {
 std::string describeLink(const dataprovider::LinkStatistics &s);
 
 // What stands in the way of using serial port `port`, for the message when the
-// driver could not open it: "does not exist", "is in use by another program",
-// "permission denied" and the device path.
+// driver could not open it: the device path and "does not exist", "is in use by another
+// program", "permission denied" (with the device's group), "is not a serial device".
 std::string diagnoseSerialPort(int port);
 
 }  // namespace lyx::cli

@@ -154,7 +154,9 @@ std::string textLine(const Packet &p) {
     std::snprintf(tail, sizeof tail, "  status %d  rssi %d  cv %d%s%s", p.status, p.rssi, p.cv,
                   p.battLow ? "  batt-low" : "", p.error ? "  error" : "");
     std::string value = displayValue(p.value);
-    if (value.empty()) value = "-";
+    // push_back, not = "-": GCC 12 warns (-Wrestrict) about the inlined assignment of a
+    // literal to a string, a false positive.
+    if (value.empty()) value.push_back('-');
     return head + value + tail;
 }
 

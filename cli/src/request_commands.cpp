@@ -14,6 +14,9 @@ namespace lyx::cli {
 namespace {
 
 const OptionSpec kStationOption{"--station", "N", "the base station (1)"};
+const OptionSpec kRetriesOption{"--retries", "N",
+                                "ask again up to N times when no answer comes (0 to 10, 2)"};
+constexpr int kDefaultRetries = 2;
 
 std::vector<OptionSpec> withLink(std::vector<OptionSpec> options) {
     addLinkOptions(options);
@@ -32,6 +35,18 @@ int tagArgument(const std::string &text) {
 
 std::int32_t moduleArgument(const std::string &text, const char *what) {
     return static_cast<std::int32_t>(parseInteger(text, 0, 0xFFFFFF, what));
+}
+
+int retriesOf(const Arguments &args) {
+    if (auto n = args.value("--retries"))
+        return static_cast<int>(parseInteger(*n, 0, 10, "--retries"));
+    return kDefaultRetries;
+}
+
+// A retry is said on standard error, so that a slow answer is explained.
+void sayRetry(const Outcome &before, int attempt, int attempts) {
+    std::fprintf(stderr, "lyx: %s; asking again (try %d of %d)\n", before.message.c_str(), attempt,
+                 attempts);
 }
 
 int report(const Outcome &outcome) {
@@ -108,37 +123,44 @@ int pairCommand(const Arguments &args) {
     if (auto text = args.value("--seconds"))
         seconds = static_cast<int>(parseInteger(*text, 1, 255, "--seconds"));
     const int station = stationOf(args);
+    const bool keep = args.has("--keep-channel");
     Network net(LinkOptions::from(args));
-    std::fprintf(stderr, "lyx: power up the module within %d s\n", seconds);
-    return report(pair(net, station, seconds, args.has("--config")));
+    std::fprintf(stderr, "lyx: power up the module within %d s%s\n", seconds,
+                 keep ? "" : " (the base station takes its radio channel)");
+    return report(pair(net, station, seconds, args.has("--config"), keep));
 }
 
 int stationCommand(const Arguments &args) {
     args.expectPositional(0, 0, "");
     const int station = stationOf(args);
+    const int retries = retriesOf(args);
     Network net(LinkOptions::from(args));
-    return report(stationInfo(net, station));
+    return report(askWithRetries(
+        net, station, retries, [&] { return stationInfo(net, station); }, sayRetry));
 }
 
 int channelCommand(const Arguments &args) {
-    args.expectPositional(1, 1, "CHANNEL");
-    const int channel = static_cast<int>(parseInteger(args.positional()[0], 0, 255, "CHANNEL"));
+    args.expectWords({"CHANNEL"});
+    // Channel 0 is no radio channel: base stations refuse it.
+    const int channel = static_cast<int>(parseInteger(args.positional()[0], 1, 255, "CHANNEL"));
     const int station = stationOf(args);
     Network net(LinkOptions::from(args));
     return report(setChannel(net, station, channel));
 }
 
 int readCommand(const Arguments &args) {
-    args.expectPositional(2, 2, "ID and PARAM");
+    args.expectWords({"ID", "PARAM"});
     const auto id = moduleArgument(args.positional()[0], "ID");
     const int param = static_cast<int>(parseInteger(args.positional()[1], 0, 255, "PARAM"));
     const int station = stationOf(args);
+    const int retries = retriesOf(args);
     Network net(LinkOptions::from(args));
-    return report(readParameter(net, station, id, param));
+    return report(askWithRetries(
+        net, station, retries, [&] { return readParameter(net, station, id, param); }, sayRetry));
 }
 
 int writeCommand(const Arguments &args) {
-    args.expectPositional(4, 4, "ID, PARAM, TYPE and VALUE");
+    args.expectWords({"ID", "PARAM", "TYPE", "VALUE"});
     const auto &words = args.positional();
     const auto id = moduleArgument(words[0], "ID");
     const int param = static_cast<int>(parseInteger(words[1], 0, 255, "PARAM"));
@@ -150,7 +172,7 @@ int writeCommand(const Arguments &args) {
 }
 
 int sendCommand(const Arguments &args) {
-    args.expectPositional(3, 3, "TAG, TYPE and VALUE");
+    args.expectWords({"TAG", "TYPE", "VALUE"});
     const auto &words = args.positional();
     const int tag = static_cast<int>(parseInteger(words[0], 0, 65535, "TAG"));
     const ValueType type = parseValueType(words[1]);
@@ -164,7 +186,7 @@ int sendCommand(const Arguments &args) {
 }
 
 int rlxCommand(const Arguments &args) {
-    args.expectPositional(1, 1, "HEX");
+    args.expectWords({"HEX"});
     const std::string block = parseHexBytes(args.positional()[0], "HEX");
     auto dp = createComponent();
     return report(decodeRlx(*dp, block));
@@ -192,20 +214,33 @@ std::vector<Subcommand> requestSubcommands() {
          "Repeats the stay-awake broadcast every 3 s for TIME, or until Ctrl-C.",
          withLink({{"--for", "TIME", "how long (30s, 10min); until Ctrl-C without it"}}),
          stayAwakeCommand},
-        {"pair", "[--seconds S] [--config] [--station N]", "pair a module that is powered up",
-         "Waits up to S seconds (10) for a module to be powered up and prints its ID and tag. "
-         "With --config the module stays in configuration mode.",
+        {"pair", "[--seconds S] [--config] [--keep-channel] [--station N]",
+         "pair a module that is powered up",
+         "Waits up to S seconds (10) for a module to be powered up and prints its ID, its tag "
+         "and the base station's radio channel afterwards. By default the base station takes "
+         "the module's channel (\"use remote settings\"), as the viewer pairs: pairing is how a "
+         "module set to another channel is reached, and it is heard at once; modules left on "
+         "the station's old channel are then no longer heard, and the message says so. With "
+         "--keep-channel the module moves to the base station's channel instead and every "
+         "other module stays heard. With --config the module stays in configuration mode.",
          withLink({{"--seconds", "S", "how long to wait (1 to 255, 10)"},
                    {"--config", "", "leave the module in configuration mode"},
+                   {"--keep-channel", "", "the module takes the base station's channel"},
                    kStationOption}),
          pairCommand},
-        {"station", "[--station N]", "the base station's ID and radio channel", "",
-         withLink({kStationOption}), stationCommand},
+        {"station", "[--station N] [--retries N]", "the base station's ID and radio channel",
+         "Asks again, up to --retries times, when no answer comes (a radio link loses frames); "
+         "each new try is said on standard error.",
+         withLink({kStationOption, kRetriesOption}), stationCommand},
         {"channel", "CHANNEL [--station N]", "move the base station to another radio channel",
-         "Writes the channel, then reads it back to confirm it.", withLink({kStationOption}),
-         channelCommand},
-        {"read", "ID PARAM [--station N]", "read a module's parameter", "",
-         withLink({kStationOption}), readCommand},
+         "CHANNEL is 1 to 255. Writes the channel, then reads it back to confirm it; never "
+         "repeated on its own.",
+         withLink({kStationOption}), channelCommand},
+        {"read", "ID PARAM [--station N] [--retries N]", "read a module's parameter",
+         "ID is decimal or 0x hexadecimal. Asks again, up to --retries times, when no answer "
+         "comes; each new try is said on standard error. Requests that change something "
+         "(write, channel, pair, wake, send) are never repeated.",
+         withLink({kStationOption, kRetriesOption}), readCommand},
         {"write", "ID PARAM TYPE VALUE [--station N]", "write a module's parameter",
          "TYPE is uint8, uint16, int32, float, string or binary (VALUE in hexadecimal); the "
          "value is checked against the type and sent as text, which the module converts.",

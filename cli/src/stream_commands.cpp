@@ -10,6 +10,7 @@
 #include "event_loop.hpp"
 #include "log_writer.hpp"
 #include "network.hpp"
+#include "station_watch.hpp"
 #include "subcommand.hpp"
 #include "table_view.hpp"
 
@@ -82,6 +83,7 @@ int monitor(const Arguments &args) {
         std::fputc('\n', stdout);
     });
     warnIfNoStation(net);
+    reportStationChanges(loop, net);
     const auto start = std::chrono::steady_clock::now();
     loop.run();
     const double seconds =
@@ -104,14 +106,21 @@ int table(const Arguments &args) {
     const LinkOptions link = LinkOptions::from(args);
     const bool terminal = ::isatty(STDOUT_FILENO) == 1;
     const tags::TagNames names = tagFile(args).names;
-    EventLoop loop;
-    Network net(link);
     tags::TagTable model;
     tags::describeAll(model, names);
+    nameTags(model, args.values("--name"));  // given on the command line: over the file's
+    EventLoop loop;
+    Network net(link);
     net.addPacketHandler([&](const Packet &p) {
         if (accepts(wanted, p.tag)) model.add(readingOf(p), std::chrono::steady_clock::now());
     });
     warnIfNoStation(net);
+    // On a terminal the table's own screen hides standard error: the last
+    // change of the base stations is shown under the title too.
+    std::string stationNote;
+    reportStationChanges(loop, net, [&](const std::string &text) {
+        stationNote = isoTime(std::chrono::system_clock::now(), false).substr(11, 8) + " " + text;
+    });
     if (terminal) std::fputs("\x1b[?1049h\x1b[?25l", stdout);  // own screen, no cursor
     const auto draw = [&] {
         const auto now = std::chrono::steady_clock::now();
@@ -120,8 +129,8 @@ int table(const Arguments &args) {
         if (terminal) {
             std::string frame = "\x1b[H";
             frame += "lyx table: " + link.describe() + ", " + std::to_string(model.size()) +
-                     (model.size() == 1 ? " module" : " modules") +
-                     "  (Ctrl-C ends)\x1b[K\n\x1b[K\n";
+                     (model.size() == 1 ? " module" : " modules") + "  (Ctrl-C ends)\x1b[K\n" +
+                     stationNote + "\x1b[K\n";
             for (std::size_t at = 0; at < body.size();) {
                 const std::size_t end = body.find('\n', at);
                 frame += body.substr(at, end - at) + "\x1b[K\n";
@@ -167,7 +176,7 @@ LogFormat formatFor(const Arguments &args, const std::string &file) {
 }
 
 int log(const Arguments &args) {
-    args.expectPositional(1, 1, "FILE");
+    args.expectWords({"FILE"});
     LogOptions options;
     options.pattern = args.positional()[0];
     options.format = formatFor(args, options.pattern);
@@ -201,6 +210,7 @@ int log(const Arguments &args) {
     });
     std::fprintf(stderr, "lyx: logging to %s (Ctrl-C ends)\n", writer->currentPath().c_str());
     warnIfNoStation(net);
+    reportStationChanges(loop, net);
     loop.every(kLogWriteEvery, [&] {
         if (!failure.empty()) return;
         try {
@@ -276,12 +286,17 @@ std::vector<Subcommand> streamSubcommands() {
          "packets per tag on standard error.",
          withLink({kTagOption, {"--json", "", "JSON Lines instead of text"}, tagsOption()}),
          monitor},
-        {"table", "[--tag T]... [--tags FILE]", "a live table of every module heard",
-         "One row per tag: its name from the tag file, last value and unit, age, packets per "
-         "second, RSSI, CV, status and flags; a row turns stale after 3 s without a packet (or "
-         "the timeout the tag file gives the tag). On a terminal the table is redrawn in place "
-         "up to four times a second; otherwise a plain snapshot is printed every second.",
-         withLink({kTagOption, tagsOption()}), table},
+        {"table", "[--tag T]... [--tags FILE] [--name TAG=NAME]...",
+         "a live table of every module heard",
+         "One row per tag: its name (from the tag file, or --name), last value and unit, age, "
+         "packets per second, RSSI, CV, status and flags; a row turns stale after 3 s without a "
+         "packet (or the timeout the tag file gives the tag). The table fits the terminal: a "
+         "narrow one drops status, CV, RSSI, station, flags and packets per second, in that "
+         "order, before tag, name, value, age and state. On a terminal the table is redrawn in "
+         "place up to four times a second; otherwise a plain snapshot is printed every second.",
+         withLink({kTagOption, tagsOption(),
+                   {"--name", "TAG=NAME", "show NAME for tag TAG (repeatable)", true}}),
+         table},
         {"log",
          "FILE [--format csv|jsonl] [--tag T]... [--rotate-size SIZE] [--rotate-every TIME] "
          "[--tags FILE]",

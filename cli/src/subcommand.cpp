@@ -43,7 +43,11 @@ std::string helpText(const Subcommand &c) {
     std::string out = "usage: lyx " + c.name + (c.usage.empty() ? "" : " " + c.usage) +
                       (link ? " [--usb | --port N [--baud RATE]]" : "") + "\n\n";
     out += wrap(c.summary + ".", 78, "");
-    if (!c.details.empty()) out += "\n" + wrap(c.details, 78, "");
+    if (!c.details.empty()) {
+        // Appended apart: "\n" + string makes GCC 12 warn (-Wrestrict), a false positive.
+        out += '\n';
+        out += wrap(c.details, 78, "");
+    }
     if (!c.options.empty()) {
         out += "\noptions:\n";
         for (const auto &o : c.options) {

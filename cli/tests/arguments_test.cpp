@@ -37,6 +37,23 @@ TEST(Arguments, FaultsAreUsageErrorsNamingTheOption) {
     EXPECT_EQ(message({"extra"}), "unexpected argument 'extra'");
 }
 
+TEST(Arguments, OnlyTheMissingWordsAreNamed) {
+    const auto missing = [](std::vector<std::string> words) {
+        try {
+            Arguments(words, kOptions).expectWords({"ID", "PARAM", "TYPE", "VALUE"});
+        } catch (const UsageError &e) {
+            return std::string(e.what());
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(missing({}), "missing ID, PARAM, TYPE and VALUE");
+    EXPECT_EQ(missing({"0x0A0B0C"}), "missing PARAM, TYPE and VALUE");
+    EXPECT_EQ(missing({"0x0A0B0C", "20"}), "missing TYPE and VALUE");
+    EXPECT_EQ(missing({"0x0A0B0C", "20", "float"}), "missing VALUE");
+    EXPECT_EQ(missing({"1", "2", "float", "3"}), "no error");
+    EXPECT_EQ(missing({"1", "2", "float", "3", "4"}), "unexpected argument '4'");
+}
+
 TEST(Arguments, NumbersDurationsSizesAndHex) {
     EXPECT_EQ(parseInteger("0x0A0B0C", 0, 0xFFFFFF, "ID"), 0x0A0B0C);
     EXPECT_EQ(parseInteger("-2", -5, 5, "N"), -2);

@@ -32,14 +32,16 @@ using ReceiveBuffer = std::array<std::uint8_t, CallbackModule::kReceiveBufferSiz
 }  // namespace
 
 // Calls `request` until the driver stops answering busy (99), dispatching this
-// thread's messages in between: the driver is busy while it hands a frame to
-// this thread, and dispatching lets that hand-over finish.
+// thread's messages in between. The driver answers busy only while a frame is
+// inside a receive callback: packets that arrive while a request waits for its
+// answer are held by the driver and raised afterwards, in order, so nothing is
+// lost to a request.
 //
 // Inside this object's own PacketArrived (or TriggerEvent) the driver stays
 // busy until the handler returns, so retrying could never end: the request is
 // refused at once with kBusyError. A driver that stays busy for ten seconds for
-// any other reason (a notification held up on another thread) ends the same
-// way instead of hanging the program.
+// any other reason (a callback of another thread that does not return) ends the
+// same way instead of hanging the program.
 std::int32_t DataProvider::busyRetry(const std::function<std::int32_t()> &request,
                                      const char *member) {
     const auto deadline = std::chrono::steady_clock::now() + kBusyLimit;

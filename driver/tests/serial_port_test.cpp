@@ -3,15 +3,19 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
 #include "engine_test_support.hpp"
 #include "lyx/sim/pty_port.hpp"
 #include "ports/port_names.hpp"
+#include "ports/serial_transport.hpp"
 
 using namespace lyx::drv;
 using namespace lyx::drv::testing;
@@ -196,4 +200,81 @@ TEST_F(SerialLink, ReopeningClosesThePreviousPortFirst) {
     EXPECT_EQ(received[0].frame, f);
     EXPECT_EQ(CLOSEPORT(), 0);
     EXPECT_EQ(CLOSEPORT(), 0);
+}
+
+// A station unplugged (its pseudo-terminal closed, its entry removed) and
+// plugged back in (a new terminal linked as COM7) is reported each time and
+// read again at the same speed without any call; what it sent before the
+// reopening is kept. One that comes back busy is opened once it is free.
+TEST_F(SerialLink, AHungUpLineIsReportedAndReopenedWhenItsEntryComesBack) {
+    std::mutex lock;  // before the transport: its reader uses these until it stops
+    std::condition_variable changed;
+    Bytes got;
+    int changes = 0;
+    auto station = std::make_unique<PtyPort>();
+    ASSERT_TRUE(station->linkAs(folder, 7));
+    auto opened = SerialTransport::open(serialDevicePath(7), 9600);
+    ASSERT_EQ(opened.code, SerialTransport::kOpened);
+    opened.transport->start(
+        [&](std::span<const std::uint8_t> bytes) {
+            std::lock_guard guard(lock);
+            got.insert(got.end(), bytes.begin(), bytes.end());
+            changed.notify_all();
+        },
+        [&] {
+            std::lock_guard guard(lock);
+            ++changes;
+            changed.notify_all();
+        });
+    const auto waitFor = [&](auto condition, std::chrono::milliseconds limit = 5s) {
+        std::unique_lock guard(lock);
+        return changed.wait_for(guard, limit, condition);
+    };
+    const auto unplug = [&] {
+        fs::remove(folder / "COM7");
+        station.reset();
+    };
+    SerialTransport &transport = *opened.transport;
+    EXPECT_EQ(transport.stations(), 1u << 1);
+
+    unplug();
+    ASSERT_TRUE(waitFor([&] { return changes == 1; }));
+    EXPECT_EQ(transport.stations(), 0u);
+    std::uint8_t probe[] = {0x01};
+    EXPECT_FALSE(transport.send(1, probe));
+
+    station = std::make_unique<PtyPort>();
+    const Bytes early = frame(1, {0x03, 0x01});
+    ASSERT_TRUE(station->write(early));
+    ASSERT_TRUE(station->linkAs(folder, 7));
+    ASSERT_TRUE(waitFor([&] { return changes == 2 && got == early; }));
+    EXPECT_EQ(transport.stations(), 1u << 1);
+    termios line{};
+    int look = ::open(station->devicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (look >= 0) {  // as root; anyone else is kept out by the exclusive open
+        ASSERT_EQ(::tcgetattr(look, &line), 0);
+        EXPECT_EQ(::cfgetospeed(&line), static_cast<speed_t>(B9600));
+        ::close(look);
+    } else {
+        EXPECT_EQ(errno, EBUSY);
+    }
+    const Bytes later = frame(1, {0x03, 0x02});
+    ASSERT_TRUE(station->write(later));
+    ASSERT_TRUE(waitFor([&] { return got.size() == early.size() + later.size(); }));
+    EXPECT_TRUE(transport.send(1, probe));
+    EXPECT_EQ(station->read(1, 2000), Bytes{0x01});
+
+    unplug();
+    ASSERT_TRUE(waitFor([&] { return changes == 3; }));
+    station = std::make_unique<PtyPort>();
+    int holder = ::open(station->devicePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    ASSERT_TRUE(station->linkAs(folder, 7));
+    EXPECT_FALSE(waitFor([&] { return changes > 3; }, 400ms)) << "opened while busy";
+    ::close(holder);
+    ASSERT_TRUE(waitFor([&] { return changes == 4; }, SerialTransport::kLongestRetry + 2s));
+    EXPECT_EQ(transport.stations(), 1u << 1);
+    EXPECT_TRUE(transport.stop());
+    EXPECT_EQ(transport.stations(), 0u);
 }

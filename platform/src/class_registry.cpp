@@ -133,18 +133,15 @@ std::string describeClassRegistrySearch() {
 
 void registerClass(const ClassEntry &entry) {
     const std::string file = classRegistryPath();
-    const std::string section = toString(entry.classId);
-    // A new registration replaces the old one whole.
-    if (!writePrivateProfileString(section, std::nullopt, std::nullopt, file)) cannotWrite(file);
-    const std::pair<const char *, std::string> keys[] = {
+    // A new registration replaces the old one whole, in one write: a crash or
+    // a full disk leaves either the old entry or the new one.
+    const ProfileEntries keys{
         {kLibrary, entry.library},
         {kProgId, entry.progId},
         {kTypeLib, toString(entry.typeLibrary)},
         {kTypeLibVersion, entry.typeLibraryVersion},
     };
-    for (const auto &[key, value] : keys) {
-        if (!writePrivateProfileString(section, key, value, file)) cannotWrite(file);
-    }
+    if (!writePrivateProfileSection(toString(entry.classId), keys, file)) cannotWrite(file);
 }
 
 bool unregisterClass(const Guid &classId) {
@@ -155,7 +152,7 @@ bool unregisterClass(const Guid &classId) {
         if (equalsNoCase(name, section)) present = true;
     }
     if (!present) return false;
-    if (!writePrivateProfileString(section, std::nullopt, std::nullopt, file)) cannotWrite(file);
+    if (!writePrivateProfileSection(section, std::nullopt, file)) cannotWrite(file);
     return true;
 }
 

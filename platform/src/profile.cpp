@@ -3,12 +3,14 @@
 #include "lyx/platform/profile.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 
 namespace lyx::platform {
 namespace {
@@ -102,33 +104,107 @@ std::optional<std::pair<std::size_t, std::size_t>> findSection(
     return std::nullopt;
 }
 
-bool writeLines(const std::string &file, const std::vector<std::string> &lines) {
+// The file a write replaces: `file` itself, or where its chain of symbolic links
+// ends (the link stays a link; its target gets the new contents).
+std::string writeTarget(const std::string &file) {
     namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::path path(file);
-    if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
-    std::string temp = file + ".XXXXXX";
+    fs::path current = file;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
+        std::error_code ec;
+        fs::path target = fs::read_symlink(current, ec);
+        if (ec) break;
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    return current.string();
+}
+
+bool writeAll(int fd, const std::string &text) {
+    for (std::size_t done = 0; done < text.size();) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Replaces `target` (its folder open as `folderFd`) with `lines` in one step:
+// a new file in the same folder, written whole and synced, renamed over the old
+// one, then the folder synced so that the rename itself survives a power cut.
+// A failure anywhere (a full disk) leaves the old file as it was.
+bool replaceFile(const std::string &target, int folderFd, const std::vector<std::string> &lines) {
+    std::string temp = target + ".XXXXXX";
     int fd = ::mkstemp(temp.data());
     if (fd < 0) return false;
     std::string text;
     for (const auto &line : lines)
         text += line + "\n";
-    bool ok = true;
-    for (std::size_t done = 0; done < text.size();) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
     // Keep the mode of the file being replaced; a new file gets 0644.
     struct stat old {};
-    ::fchmod(fd, ::stat(file.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+    bool ok = ::fchmod(fd, ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644) == 0;
+    ok = ok && writeAll(fd, text) && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
-    if (ok) ok = ::rename(temp.c_str(), file.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
+    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    if (folderFd >= 0) ::fsync(folderFd);
+    return true;
+}
+
+enum class Edit { Write, Unchanged };
+
+// One read-change-write of a profile file, serialised with every other writer
+// of the folder through an advisory lock on the folder (writes to one file by
+// two processes at once would otherwise lose one of them). The lock is on the
+// folder rather than the file because the file is replaced, not rewritten.
+bool updateFile(const std::string &file,
+                const std::function<Edit(std::vector<std::string> &)> &change) {
+    namespace fs = std::filesystem;
+    const std::string target = writeTarget(file);
+    fs::path folder = fs::path(target).parent_path();
+    if (folder.empty()) folder = ".";
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+        // A file system without locks (some network ones) is written unlocked.
+        while (::flock(folderFd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    bool ok = false;
+    // A file that exists but cannot be read is not replaced: its other entries would be lost.
+    if (auto lines = readLines(target)) {
+        switch (change(*lines)) {
+            case Edit::Write:
+                ok = replaceFile(target, folderFd, *lines);
+                break;
+            case Edit::Unchanged:
+                ok = true;
+                break;
+        }
+    }
+    if (folderFd >= 0) ::close(folderFd);  // releases the lock
     return ok;
+}
+
+// "[section]", appended piece by piece ("[" + name warns with GCC 12, -Wrestrict).
+std::string sectionHeader(std::string_view section) {
+    std::string header;
+    header.reserve(section.size() + 2);
+    header.append("[").append(section).append("]");
+    return header;
+}
+
+void appendSection(std::vector<std::string> &lines, std::string_view section,
+                   const ProfileEntries &entries) {
+    if (!lines.empty() && !trim(lines.back()).empty()) lines.emplace_back();
+    lines.push_back(sectionHeader(section));
+    for (const auto &[key, value] : entries)
+        lines.push_back(key + "=" + value);
 }
 
 bool validName(std::string_view name) {
@@ -160,44 +236,72 @@ bool writePrivateProfileString(std::string_view section, std::optional<std::stri
                                std::optional<std::string_view> value, const std::string &file) {
     if (!validName(section) || (key && !validName(*key))) return false;
     if (value && value->find_first_of("\r\n") != std::string_view::npos) return false;
-
-    // A file that exists but cannot be read is not replaced: its other entries would be lost.
-    auto read = readLines(file);
-    if (!read) return false;
-    auto &lines = *read;
-    auto range = findSection(lines, section);
-    if (!key) {
-        if (!range) return true;
-        lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(range->first),
-                    lines.begin() + static_cast<std::ptrdiff_t>(range->second));
-        return writeLines(file, lines);
-    }
-    if (!range) {
-        if (!value) return true;
-        if (!lines.empty() && !trim(lines.back()).empty()) lines.emplace_back();
-        std::string header;
-        header.reserve(section.size() + 2);
-        header.append("[").append(section).append("]");
-        lines.push_back(std::move(header));
-        lines.push_back(std::string(*key) + "=" + std::string(*value));
-        return writeLines(file, lines);
-    }
-    std::size_t lastEntry = range->first;
-    for (std::size_t i = range->first + 1; i < range->second; ++i) {
-        if (!trim(lines[i]).empty()) lastEntry = i;
-        auto entry = keyOf(lines[i]);
-        if (!entry || !equalsNoCase(entry->key, *key)) continue;
-        if (value) {
-            lines[i] = std::string(entry->key) + "=" + std::string(*value);
-        } else {
-            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i));
+    return updateFile(file, [&](std::vector<std::string> &lines) {
+        auto range = findSection(lines, section);
+        if (!key) {
+            if (!range) return Edit::Unchanged;
+            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(range->first),
+                        lines.begin() + static_cast<std::ptrdiff_t>(range->second));
+            return Edit::Write;
         }
-        return writeLines(file, lines);
+        if (!range) {
+            if (!value) return Edit::Unchanged;
+            appendSection(lines, section, {{std::string(*key), std::string(*value)}});
+            return Edit::Write;
+        }
+        std::size_t lastEntry = range->first;
+        for (std::size_t i = range->first + 1; i < range->second; ++i) {
+            if (!trim(lines[i]).empty()) lastEntry = i;
+            auto entry = keyOf(lines[i]);
+            if (!entry || !equalsNoCase(entry->key, *key)) continue;
+            if (value) {
+                lines[i] = std::string(entry->key) + "=" + std::string(*value);
+            } else {
+                lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i));
+            }
+            return Edit::Write;
+        }
+        if (!value) return Edit::Unchanged;
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(lastEntry + 1),
+                     std::string(*key) + "=" + std::string(*value));
+        return Edit::Write;
+    });
+}
+
+bool writePrivateProfileSection(std::string_view section,
+                                const std::optional<ProfileEntries> &entries,
+                                const std::string &file) {
+    if (!validName(section)) return false;
+    if (entries) {
+        for (const auto &[key, value] : *entries) {
+            if (!validName(key) || value.find_first_of("\r\n") != std::string::npos) return false;
+        }
     }
-    if (!value) return true;
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(lastEntry + 1),
-                 std::string(*key) + "=" + std::string(*value));
-    return writeLines(file, lines);
+    return updateFile(file, [&](std::vector<std::string> &lines) {
+        auto range = findSection(lines, section);
+        if (!range && !entries) return Edit::Unchanged;
+        if (range) {
+            // A replaced section keeps the blank lines that set it apart from the next.
+            std::size_t end = range->second;
+            while (entries && end > range->first + 1 && trim(lines[end - 1]).empty())
+                --end;
+            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(range->first),
+                        lines.begin() + static_cast<std::ptrdiff_t>(end));
+        }
+        if (!entries) return Edit::Write;
+        if (range) {
+            // In its old place, so that the file's order stays as it was.
+            std::vector<std::string> block;
+            block.push_back(sectionHeader(section));
+            for (const auto &[key, value] : *entries)
+                block.push_back(key + "=" + value);
+            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(range->first), block.begin(),
+                         block.end());
+        } else {
+            appendSection(lines, section, *entries);
+        }
+        return Edit::Write;
+    });
 }
 
 std::vector<std::string> getPrivateProfileSectionNames(const std::string &file) {

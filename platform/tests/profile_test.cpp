@@ -109,3 +109,15 @@ TEST_F(ProfileFile, AFileThatCannotBeReadIsNotReplaced) {
     ::chmod(file.c_str(), 0600);
     EXPECT_EQ(contents(), "[One]\nA=1\n");
 }
+
+TEST_F(ProfileFile, ASectionIsReplacedWholeInItsPlaceOrAppended) {
+    write("[One]\nA=1\nB=2\n\n[Two]\nC=3\n");
+    ASSERT_TRUE(writePrivateProfileSection("one", ProfileEntries{{"X", "9"}, {"Y", "8"}}, file));
+    EXPECT_EQ(contents(), "[one]\nX=9\nY=8\n\n[Two]\nC=3\n");
+    ASSERT_TRUE(writePrivateProfileSection("Three", ProfileEntries{{"Z", "7"}}, file));
+    ASSERT_TRUE(writePrivateProfileSection("Two", std::nullopt, file));
+    EXPECT_EQ(contents(), "[one]\nX=9\nY=8\n\n[Three]\nZ=7\n");
+    EXPECT_FALSE(writePrivateProfileSection("Three", ProfileEntries{{"Z", "a\nb"}}, file));
+    EXPECT_FALSE(writePrivateProfileSection("Three", ProfileEntries{{"Z=", "1"}}, file));
+    EXPECT_EQ(getPrivateProfileString("Three", "Z", "", file), "7");
+}

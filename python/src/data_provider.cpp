@@ -24,24 +24,61 @@ namespace fs = std::filesystem;
 
 class EventSink final : public platform::Implements<IDataProviderEvents> {
   public:
-    explicit EventSink(PacketHub *hub) : hub_(hub) {}
+    explicit EventSink(std::shared_ptr<PacketHub> hub) : hub_(std::move(hub)) {}
 
-    // No more events reach the hub. GIL held, owner thread.
-    void detach() { hub_ = nullptr; }
+    // No more events reach the hub. Any thread.
+    void detach() {
+        std::lock_guard guard(lock_);
+        hub_.reset();
+    }
 
     void PacketArrived(std::uint8_t &BaseStation, std::int32_t &DataTag, std::string &Value,
                        std::uint8_t &Status, std::int16_t &RSSI, std::int16_t &CV, bool &BattLow,
                        bool &Error) override {
-        // Raised on the owner thread, which alone changes the hub: no packet is
-        // made, and the GIL is not taken, while nobody listens.
-        if (hub_ == nullptr || !hub_->listening()) return;
+        // Raised on the owner thread without the GIL, while the object may end
+        // on another thread: the hub is held for the call (it has no Python
+        // object left once closed, so it may go here without the GIL). No
+        // packet is made, and the GIL is not taken, while nobody listens.
+        std::shared_ptr<PacketHub> hub;
+        {
+            std::lock_guard guard(lock_);
+            hub = hub_;
+        }
+        if (!hub || !hub->listening()) return;
         py::gil_scoped_acquire gil;
-        hub_->deliver(Packet{BaseStation, DataTag, Value, Status, RSSI, CV, BattLow, Error});
+        if (hub->closed()) return;
+        hub->deliver(Packet{BaseStation, DataTag, Value, Status, RSSI, CV, BattLow, Error});
     }
 
   private:
-    PacketHub *hub_;
+    std::mutex lock_;
+    std::shared_ptr<PacketHub> hub_;
 };
+
+namespace {
+
+constexpr std::uint32_t kReleaseMessage = platform::kWmUser + 0x50;
+
+// A component given up on another thread, on its way to its own thread.
+struct Handover {
+    platform::Ref<IDataProvider> dp;
+    platform::Ref<EventSink> sink;
+    std::uint32_t cookie = 0;
+
+    // On the owner thread: the events disconnected, the component released.
+    void release() {
+        if (auto source = dp.query<platform::EventSource>()) {
+            try {
+                source->unadvise(IDataProviderEvents::iid, cookie);
+            } catch (const platform::AutomationError &) {
+            }
+        }
+        sink.reset();
+        dp.reset();
+    }
+};
+
+}  // namespace
 
 // --- queues and the hub ---
 
@@ -53,8 +90,30 @@ void PacketQueue::push(const py::object &packet) {
     items.push_back(packet);
 }
 
+void PacketHub::markClosed() {
+    closed_ = true;
+    callback_ = py::object();
+    updateListening();
+}
+
+void PacketHub::setCallback(py::object callback) {
+    callback_ = std::move(callback);
+    updateListening();
+}
+
+void PacketHub::attach(PacketQueue *queue) {
+    queues_.push_back(queue);
+    updateListening();
+}
+
 void PacketHub::detach(PacketQueue *queue) {
     queues_.erase(std::remove(queues_.begin(), queues_.end(), queue), queues_.end());
+    updateListening();
+}
+
+void PacketHub::updateListening() {
+    listening_.store(!closed_ && (static_cast<bool>(callback_) || !queues_.empty()),
+                     std::memory_order_release);
 }
 
 void PacketHub::deliver(Packet packet) {
@@ -126,24 +185,37 @@ DataProviderObject::DataProviderObject()
     }
     auto source = dp.query<platform::EventSource>();
     if (!source) throw std::runtime_error("the DataProvider object raises no events");
-    sink_ = platform::makeObject<EventSink>(hub_.get());
+    sink_ = platform::makeObject<EventSink>(hub_);
     cookie_ = source->advise(IDataProviderEvents::iid, *sink_);
     dp_ = std::move(dp);
+    releaseWindow_ = platform::createWindow(
+        "lyx.DataProvider release",
+        [](platform::WindowHandle window, std::uint32_t message, std::uintptr_t,
+           std::intptr_t lParam) -> std::intptr_t {
+            if (message != kReleaseMessage) return 0;
+            std::unique_ptr<Handover>(reinterpret_cast<Handover *>(lParam))->release();
+            platform::destroyWindow(window);
+            return 0;
+        });
     liveObjects().push_back(this);
 }
 
 DataProviderObject::~DataProviderObject() {
     if (!dp_) return;
     if (std::this_thread::get_id() != hub_->owner()) {
-        // Releasing it here would close another thread's link under its feet.
+        // Releasing it here would close another thread's link under its feet
+        // (that thread may be dispatching its messages): its own thread
+        // releases it when it next pumps.
         auto &live = liveObjects();
         live.erase(std::remove(live.begin(), live.end(), this), live.end());
+        hub_->markClosed();
         sink_->detach();
+        if (releaseOnOwnerThread()) return;
         (void)dp_.detach();
         py::error_scope keep;
         if (PyErr_WarnEx(PyExc_ResourceWarning,
-                         "a lyx.DataProvider was collected on a thread other than its own; its "
-                         "link stays open (close it on its own thread)",
+                         "a lyx.DataProvider was collected on a thread other than its own, "
+                         "which has ended; its link stays open",
                          1) != 0) {
             PyErr_WriteUnraisable(nullptr);
         }
@@ -154,6 +226,19 @@ DataProviderObject::~DataProviderObject() {
     } catch (...) {
         // A destructor raises nothing.
     }
+}
+
+bool DataProviderObject::releaseOnOwnerThread() {
+    if (releaseWindow_ == 0) return false;
+    auto handover = std::make_unique<Handover>(Handover{std::move(dp_), std::move(sink_), cookie_});
+    if (platform::postMessage(releaseWindow_, kReleaseMessage, 0,
+                              reinterpret_cast<std::intptr_t>(handover.get()))) {
+        handover.release();  // the window's handler deletes it
+        return true;
+    }
+    dp_ = std::move(handover->dp);
+    sink_ = std::move(handover->sink);
+    return false;
 }
 
 void DataProviderObject::warnOfOtherThreadsLinks() const {
@@ -200,6 +285,8 @@ void DataProviderObject::close(bool releaseGil) {
     }
     sink_->detach();
     sink_.reset();
+    if (releaseWindow_ != 0) platform::destroyWindow(releaseWindow_);
+    releaseWindow_ = 0;
     if (releaseGil) {
         py::gil_scoped_release nogil;
         dp.reset();
@@ -264,6 +351,35 @@ py::object PacketIterator::next() {
 
 // --- the Python side ---
 
+namespace {
+
+// The object of a Python instance, or nullptr while it is not made yet.
+DataProviderObject *objectOf(PyObject *self) {
+    auto *instance = reinterpret_cast<py::detail::instance *>(self);
+    auto holder = instance->get_value_and_holder();
+    if (!holder.holder_constructed()) return nullptr;
+    return holder.value_ptr<DataProviderObject>();
+}
+
+// The on_packet() callback is an owned reference the collector must see: a
+// callback that refers to its object (a bound method, a lambda using it) makes
+// a cycle, which is then collected, closing the object's link.
+void letCollectorSeeTheCallback(PyHeapTypeObject *heapType) {
+    PyTypeObject *type = &heapType->ht_type;
+    type->tp_flags |= Py_TPFLAGS_HAVE_GC;
+    type->tp_traverse = [](PyObject *self, visitproc visit, void *arg) -> int {
+        Py_VISIT(Py_TYPE(self));  // a heap type's instances own a reference to it
+        if (DataProviderObject *object = objectOf(self)) Py_VISIT(object->hub()->callbackObject());
+        return 0;
+    };
+    type->tp_clear = [](PyObject *self) -> int {
+        if (DataProviderObject *object = objectOf(self)) object->hub()->setCallback(py::object());
+        return 0;
+    };
+}
+
+}  // namespace
+
 DataProviderClass bindDataProvider(py::module_ &m) {
     py::class_<PacketIterator>(m, "Packets", R"(The iterator that DataProvider.packets() gives.
 
@@ -289,7 +405,11 @@ and packets() iterators while this thread dispatches its messages: pump(),
 packets(), and the members that wait for the base station do that.
 
 The object belongs to the thread that created it. `with lyx.DataProvider() as dp:`
-calls Terminate() (when Initialise() opened a link) and close() on leaving.)");
+calls Terminate() (when Initialise() opened a link) and close() on leaving. An object
+that is no longer referenced is closed when it is collected, also when its callback
+refers to it; collected on another thread, it is closed by its own thread the next
+time that thread dispatches messages.)",
+                          py::custom_type_setup(letCollectorSeeTheCallback));
 
     cls.def(py::init<>())
         .def(

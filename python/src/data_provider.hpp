@@ -5,20 +5,29 @@
 // Threads: the object belongs to the Python thread that created it, as the
 // component's objects belong to theirs; every call from another thread raises
 // AutomationError 0x8001010E. Its frames arrive while that thread pumps
-// (pump(), packets(), and every member that waits for the base station).
+// (pump(), packets(), and every member that waits for the base station). An
+// object whose last reference goes on another thread hands its component to
+// its own thread, which releases it (closing the link) when it next pumps.
+//
+// The garbage collector sees the on_packet() callback, so an object whose
+// callback refers to the object itself (a bound method, a lambda) is collected
+// like any other cycle; close() drops the callback.
 #pragma once
 
 #include <pybind11/pybind11.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
 
 #include "lyx/dataprovider/data_provider.hpp"
+#include "lyx/platform/messages.hpp"
 #include "lyx/platform/unknown.hpp"
 #include "packet.hpp"
 #include "pump.hpp"
@@ -38,30 +47,39 @@ struct PacketQueue {
 };
 
 // Where one object's PacketArrived events go: the on_packet() callback and the
-// queues of its packets() iterators. Used with the GIL held, on the owner thread.
+// queues of its packets() iterators. Changed with the GIL held (on the owner
+// thread, or by the object's end on any thread); listening() alone is read
+// without it. Its callback is dropped before the last reference to it can go
+// without the GIL.
 class PacketHub {
   public:
     explicit PacketHub(std::thread::id owner) : owner_(owner) {}
 
     std::thread::id owner() const { return owner_; }
     bool closed() const { return closed_; }
-    void markClosed() { closed_ = true; }
+    // No more packets: the callback is dropped and listening() is false.
+    void markClosed();
 
-    void setCallback(py::object callback) { callback_ = std::move(callback); }
+    void setCallback(py::object callback);
     py::object callback() const { return callback_ ? callback_ : py::none(); }
-    void attach(PacketQueue *queue) { queues_.push_back(queue); }
+    // For the garbage collector's traversal (nullptr: none).
+    PyObject *callbackObject() const { return callback_.ptr(); }
+    void attach(PacketQueue *queue);
     void detach(PacketQueue *queue);
     // Whether anyone takes packets; read without the GIL, on the owner thread.
-    bool listening() const { return static_cast<bool>(callback_) || !queues_.empty(); }
+    bool listening() const { return listening_.load(std::memory_order_acquire); }
     // Hands `packet` to the queues and the callback; reports a callback's error
     // (pump.hpp) and never throws.
     void deliver(Packet packet);
 
   private:
+    void updateListening();
+
     std::thread::id owner_;
     bool closed_ = false;
     py::object callback_;
     std::vector<PacketQueue *> queues_;
+    std::atomic<bool> listening_{false};
 };
 
 class EventSink;
@@ -82,7 +100,8 @@ class DataProviderObject {
     void checkThread() const;
     bool closed() const { return !dp_; }
     // Disconnects the events and releases the component, which closes its link
-    // and deletes its private driver copy. Does nothing when closed.
+    // and deletes its private driver copy; drops the callback. Does nothing
+    // when closed.
     void close(bool releaseGil = true);
     const std::shared_ptr<PacketHub> &hub() const { return hub_; }
     // Whether Initialise ran since the last Terminate: the with block ends with
@@ -96,11 +115,17 @@ class DataProviderObject {
     void warnOfOtherThreadsLinks() const;
 
   private:
+    // Hands the component to the owner thread's release window; false when
+    // that thread is gone.
+    bool releaseOnOwnerThread();
+
     std::shared_ptr<PacketHub> hub_;
     bool linkOpened_ = false;
     platform::Ref<dataprovider::IDataProvider> dp_;
     platform::Ref<EventSink> sink_;
     std::uint32_t cookie_ = 0;
+    // On the owner thread: releases a component handed over by another thread.
+    platform::WindowHandle releaseWindow_ = 0;
 };
 
 // A packets() iterator: the packets of its object that arrive while it lives,

@@ -107,6 +107,20 @@ will need to read back the channel after setting.
     dp.BaseStationChannel[1]        # read (also dp.BaseStationChannel(1))
     dp.BaseStationChannel[1] = 7    # set)";
 
+// The base-station numbers on the link now, from the driver's count: the USB slots that hold
+// a working device, or 1 for a serial port that is open. Empty when the component does not
+// count them.
+py::list linkStations(DataProviderObject &self) {
+    auto dp = self.use();
+    py::list stations;
+    if (auto link = dp.query<dataprovider::ILinkStatistics>()) {
+        const std::uint32_t bits = link->GetLinkStatistics().stations;
+        for (int n = 0; n < 32; ++n)
+            if (bits >> n & 1u) stations.append(n);
+    }
+    return stations;
+}
+
 }  // namespace
 
 void bindInterfaceMembers(py::module_ &m, DataProviderClass &cls) {
@@ -133,12 +147,25 @@ void bindInterfaceMembers(py::module_ &m, DataProviderClass &cls) {
                self.use();
                self.warnOfOtherThreadsLinks();
                self.setLinkOpened(true);  // Terminate closes even a link that failed to open
-               return callMember(self, Wait::Yes,
-                                 [&](IDataProvider &dp) { return dp.Initialise(port, baud); });
+               const std::int16_t opened = callMember(
+                   self, Wait::Yes, [&](IDataProvider &dp) { return dp.Initialise(port, baud); });
+               // The USB link opens without a device; a script is told, since nothing will
+               // arrive. The driver looks for the devices before Initialise returns, so the
+               // count is complete here and nothing is awaited.
+               if (port == 0 && opened == 0 && linkStations(self).empty() &&
+                   PyErr_WarnEx(PyExc_RuntimeWarning,
+                                "Initialise(0, 0): no USB base station is plugged in, so no "
+                                "packet will arrive until one is; dp.base_stations() lists "
+                                "the stations on the link",
+                                1) != 0)
+                   throw py::error_already_set();
+               return opened;
            },
            py::arg("Port"), py::arg("Baudrate"),
            R"(Opens serial port `Port` at `Baudrate`, or the USB base stations when Port is 0.
-Returns the driver's open result: 0 opened, -1 or -2 when a serial port fails to open.)")
+Returns the driver's open result: 0 opened, -1 or -2 when a serial port fails to open.
+Opening the USB link succeeds with no base station plugged in; then a RuntimeWarning
+says so (base_stations() is empty).)")
         .def(
             "Terminate",
             [](DataProviderObject &self) {
@@ -409,6 +436,15 @@ Returns (Response_Type, Value); Value is "" unless the result is RT_ACK.)")
             R"(A helper function for decoding data from Lyx-RLX modules. Pass the binary data
 from the data provider (bytes, or the Packet's value) and get (Timestamp, Values):
 the timestamp and the list of the 10 values extracted.)");
+
+    // Beside the interface: which base stations the link has.
+    cls.def("base_stations", &linkStations,
+            R"(The base-station numbers on the link now, as a list: the USB base stations
+plugged in and working (1 to 3), or [1] for a serial port that is open (whether a
+station answers on it or not). Empty before Initialise and when no USB base station is
+plugged in. Initialise(0, 0) looks for the USB base stations before it returns, so the
+list is complete right after it; a station plugged in later joins the list once this
+thread dispatches messages (pump(), packets()).)");
 
     m.def(
         "_interface_members",

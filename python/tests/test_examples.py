@@ -76,3 +76,28 @@ def test_remote_parameter_reads_and_writes(workspace, start_sim):
                        "--write", "x")
     assert done.returncode == 2
     assert done.stdout == "write 'x' to parameter 21 of module 0x0A0B0C: RT_NAK\n"
+
+
+def test_the_readme_example_says_when_nothing_arrives(workspace, start_sim):
+    readme = open(os.path.join(os.path.dirname(EXAMPLES), "..", "README.md"),
+                  encoding="utf-8").read()
+    start = readme.index("```python\n", readme.index("## Python: `import lyx`"))
+    code = readme[start + len("```python\n"):readme.index("```\n", start)]
+    assert "timeout=10" in code
+    script = workspace.write("readme_example.py", code.replace("timeout=10", "timeout=2"))
+    env = dict(workspace.env, PYTHONPATH=os.environ["PYTHONPATH"])
+
+    def run():
+        return subprocess.run([sys.executable, script], env=env, capture_output=True,
+                              text=True, timeout=60)
+
+    # No base station: a warning, the reason and a failure status instead of silence.
+    done = run()
+    assert (done.returncode, done.stdout) == (1, ""), done.stderr
+    assert "RuntimeWarning: Initialise(0, 0): no USB base station is plugged in" in done.stderr
+    assert done.stderr.endswith("no packet in 10 s; base stations on the link: []\n")
+    start_sim("station 1 usb", "module 0x10 tag=1234 type=float value=2.5 rate=10",
+              args=("--quiet",))
+    done = run()
+    assert done.returncode == 0 and done.stderr == "", done.stderr
+    assert done.stdout.splitlines()[0] == "1234 2.500000 2.5 -60"

@@ -1,10 +1,14 @@
 """Objects and their links against a real lyx-basestation-sim process: two objects in one
 script, the with block, Terminate."""
 
+import gc
 import os
 import threading
 import time
 import warnings
+import weakref
+
+import pytest
 
 import lyx
 from conftest import driver_copies, pump_until, thread_count, wait_for
@@ -101,3 +105,94 @@ def test_opening_a_link_while_another_thread_has_one_warns(start_sim, make_dp):
     worker.start()
     worker.join()
     assert caught == {"result": 0, "warnings": [RuntimeWarning]}
+
+
+def test_an_object_whose_callback_refers_to_it_is_collected_and_closes_its_link(workspace,
+                                                                                 start_sim):
+    start_sim("station 1 usb", "module 0x10 tag=7 type=uint8 value=1 rate=50", args=("--quiet",))
+    threads = thread_count()
+
+    class Client:
+        """Keeps its DataProvider and hands its packets to a method: the usual cycle."""
+
+        def __init__(self):
+            self.dp = lyx.DataProvider()
+            self.seen = []
+            self.dp.on_packet(self.on_packet)
+
+        def on_packet(self, packet):
+            self.seen.append(packet.tag)
+
+    def with_lambda():
+        dp = lyx.DataProvider()
+        seen = []
+        dp.on_packet(lambda packet: seen.append(dp.closed))
+        return dp, seen
+
+    def with_method():
+        client = Client()
+        return client.dp, client.seen
+
+    for make in (with_lambda, with_method):
+        gc.collect()
+        dp, seen = make()
+        assert dp.Initialise(0, 0) == 0
+        pump_until(dp, lambda: seen, what="a packet")
+        assert len(driver_copies(workspace)) == 1
+        gone = weakref.ref(dp)
+        del dp, seen
+        gc.collect()
+        assert gone() is None, make.__name__
+        assert driver_copies(workspace) == [], make.__name__
+        wait_for(lambda: thread_count() == threads, timeout=5, what="the driver's threads to end")
+
+
+def test_an_object_dropped_on_another_thread_while_its_own_pumps_is_released_by_its_own(
+        workspace, start_sim):
+    start_sim("station 1 usb", "module 0x10 tag=7 type=uint8 value=1 rate=200",
+              args=("--quiet",))
+    random = __import__("random").Random(22)
+    for round in range(200):
+        dp = lyx.DataProvider()
+        seen = []
+        dp.on_packet(lambda packet: seen.append(packet.tag))
+        assert dp.Initialise(0, 0) == 0
+        pump_until(dp, lambda: seen, what="a packet")
+        held = [dp]
+        del dp
+        delay = random.uniform(0, 0.005)
+        dropper = threading.Thread(target=lambda: (time.sleep(delay), held.clear()))
+        dropper.start()
+        # Packets keep arriving while the other thread lets the object go.
+        while dropper.is_alive():
+            lyx.pump(0.001)
+        dropper.join()
+        # Its own thread closes its link the next time it dispatches.
+        deadline = time.monotonic() + 10
+        while driver_copies(workspace) and time.monotonic() < deadline:
+            lyx.pump(0.05)
+        assert driver_copies(workspace) == [], f"round {round}"
+
+
+def test_base_stations_and_the_warning_of_a_usb_link_without_one(start_sim, make_dp):
+    # No base station: the USB link opens (0) and says that nothing will arrive.
+    lonely = make_dp()
+    assert lonely.base_stations() == []
+    with pytest.warns(RuntimeWarning, match="no USB base station is plugged in"):
+        assert lonely.Initialise(0, 0) == 0
+    assert lonely.base_stations() == []
+    # Stations that come later are counted once the thread dispatches.
+    sim = start_sim("station 2 usb", "station 4 serial com=6", args=("--quiet",))
+    pump_until(lonely, lambda: lonely.base_stations() == [2], what="station 2 on the link")
+    lonely.Terminate()
+    assert "ok" in sim.command("station 3 usb")
+    # Stations already plugged in are there as soon as Initialise returns: no warning.
+    usb, serial = make_dp(), make_dp()
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        assert usb.Initialise(0, 0) == 0
+        assert serial.Initialise(6, 115200) == 0
+    assert usb.base_stations() == [2, 3]
+    assert serial.base_stations() == [1]  # a serial link has one station, numbered 1
+    sim.command("unplug 2")
+    pump_until(usb, lambda: usb.base_stations() == [3], what="station 2 gone")

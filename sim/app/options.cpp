@@ -163,7 +163,9 @@ std::optional<Options> parseOptions(const std::vector<std::string> &arguments, s
         for (const auto &f : replayFiles) {
             // Always files, also where a name is one of the command's words.
             const bool word = f == "usb" || f == "serial" || f == "stop";
-            line += " " + quoted(word ? "./" + f : f);
+            // Appended apart: " " + string makes GCC 12 warn (-Wrestrict), a false positive.
+            line += ' ';
+            line += quoted(word ? "./" + f : f);
         }
         for (const auto &o : replayOptions)
             line += " " + o;
@@ -225,8 +227,11 @@ Commands (also the lines of a scenario file; '#' starts a comment; values with
 blanks in "quotes"; times as 500ms, 2s, 1.5min or seconds; IDs decimal or 0x):
   station <n> [usb] [serial] [channel=C] [id=ID] [serial=TEXT] [release=2.3]
           [com=N] [name=FILE] [vhid-dir=DIR] [port-dir=DIR] [refuse=P,P,..]
+          [report-every=TIME]
       add base station <n> (its address byte; on USB its serial number, i.e.
       its slot, unless serial= says otherwise). com=N makes the COM<N> entry.
+      report-every=1ms sends at most one USB report a millisecond, as a real
+      full-speed device does: frames that come sooner share the next report.
       refuse= lists parameters it refuses (none: none). For an existing station
       only channel=, id= and refuse= may be given.
   module <id> [tag=T] [channel=C] [type=T] [rate=HZ] [wave=W] [offset=X]

@@ -396,6 +396,13 @@ Outcome applyStationOption(StationConfig &s, std::string_view key, std::string_v
         s.usb = true;
     } else if (key == "port-dir") {
         s.portFolder = std::string(value);
+    } else if (key == "report-every") {
+        std::chrono::milliseconds t{};
+        if (!parseDuration(value, t) || t.count() > 100) {
+            return bad(key, value, "a time of 0 to 100ms");
+        }
+        s.reportEvery = t;
+        s.usb = true;
     } else {
         return unknownKey(key, "a station");
     }

@@ -3,6 +3,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +18,7 @@ namespace {
 
 constexpr std::uint16_t kVendor = 0x1781;
 constexpr std::uint16_t kProduct = 0x0BA4;
+constexpr std::size_t kMostPendingReports = 64 * 1024;
 
 std::string socketName(const StationConfig &config) {
     return config.usbName.empty() ? "basestation-" + std::to_string(config.number) : config.usbName;
@@ -79,6 +81,9 @@ Outcome StationLinks::plugIn() {
 }
 
 void StationLinks::unplug() {
+    loop_.cancel(reportTimer_);
+    reportTimer_ = 0;
+    pendingReports_.clear();
     if (usb_) usb_->unplug();
     if (pty_) {
         loop_.unwatch(pty_->masterFd());
@@ -107,10 +112,52 @@ void StationLinks::readPty() {
     }
 }
 
+bool StationLinks::queueReports(std::span<const std::uint8_t> bytes) {
+    if (pendingReports_.size() + bytes.size() > kMostPendingReports) return false;
+    pendingReports_.insert(pendingReports_.end(), bytes.begin(), bytes.end());
+    if (reportTimer_ == 0) reportTimer_ = loop_.at(nextReport_, [this] { sendDueReport(); });
+    return true;
+}
+
+// The reports that are due, each of up to 64 bytes from what waits (a frame may
+// go on in the next one: the PC reads the reports as one byte stream), one per
+// slot. Slots keep their pace: a timer that fires late sends the reports of the
+// slots it missed (those of 20 ms at most), as a device whose host polls on time
+// would have.
+void StationLinks::sendDueReport() {
+    reportTimer_ = 0;
+    if (!usb_ || !usb_->pluggedIn()) {
+        pendingReports_.clear();
+        return;
+    }
+    const TimePoint now = loop_.now();
+    nextReport_ = std::max(nextReport_, now - 20 * config_.reportEvery);
+    while (!pendingReports_.empty() && nextReport_ <= now) {
+        const std::size_t n = std::min<std::size_t>(pendingReports_.size(), 64);
+        usb_->sendReport(std::span<const std::uint8_t>(pendingReports_.data(), n),
+                         VirtualHidDevice::Delivery::DropWhenFull);
+        pendingReports_.erase(pendingReports_.begin(),
+                              pendingReports_.begin() + static_cast<std::ptrdiff_t>(n));
+        nextReport_ += config_.reportEvery;
+    }
+    if (!pendingReports_.empty()) reportTimer_ = loop_.at(nextReport_, [this] { sendDueReport(); });
+}
+
 bool StationLinks::send(std::span<const std::uint8_t> bytes, bool wait) {
     wait = wait && !stalled_;
     bool taken = true;
-    if (usb_ && usb_->pluggedIn()) {
+    if (usb_ && usb_->pluggedIn() && config_.reportEvery.count() > 0) {
+        // Nothing waits and the slot is free: this report goes at once.
+        if (pendingReports_.empty() && loop_.now() >= nextReport_) {
+            const std::uint64_t before = usb_->reportsDropped();
+            usb_->sendFrame(bytes, VirtualHidDevice::Delivery::DropWhenFull);
+            taken = usb_->reportsDropped() == before;
+            nextReport_ =
+                loop_.now() + config_.reportEvery * static_cast<int>((bytes.size() + 63) / 64);
+        } else {
+            taken = queueReports(bytes);
+        }
+    } else if (usb_ && usb_->pluggedIn()) {
         std::uint64_t before = usb_->reportsDropped();
         usb_->sendFrame(bytes, wait ? VirtualHidDevice::Delivery::Wait
                                     : VirtualHidDevice::Delivery::DropWhenFull);

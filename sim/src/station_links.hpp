@@ -9,6 +9,7 @@
 #include <string>
 
 #include "event_loop.hpp"
+#include "lyx/link/frame.hpp"
 #include "lyx/sim/outcome.hpp"
 #include "lyx/sim/pty_port.hpp"
 #include "lyx/sim/station_config.hpp"
@@ -46,6 +47,9 @@ class StationLinks {
 
   private:
     void readPty();
+    // USB with reportEvery: queues the bytes for the next report slots.
+    bool queueReports(std::span<const std::uint8_t> bytes);
+    void sendDueReport();
     void removeComEntry();
 
     const StationConfig config_;
@@ -54,7 +58,10 @@ class StationLinks {
     std::unique_ptr<VirtualHidDevice> usb_;
     std::unique_ptr<PtyPort> pty_;
     std::string comEntry_;
-    bool stalled_ = false;  // a waiting send timed out; the reader does not read
+    bool stalled_ = false;        // a waiting send timed out; the reader does not read
+    link::Bytes pendingReports_;  // bytes waiting for their report slot
+    TimePoint nextReport_{};
+    TimerId reportTimer_ = 0;
 };
 
 }  // namespace lyx::sim

@@ -274,3 +274,39 @@ TEST_F(SimulatorWithDriver, RecordFrameGoesOutInThreeReportsOverUsb) {
     EXPECT_EQ(frame[0], 124);
     EXPECT_TRUE(std::all_of(stream.begin() + 129, stream.end(), [](auto b) { return b == 0; }));
 }
+
+// A station sending one report a millisecond, as a full-speed device does: four
+// modules at 1 000 packets a second share the reports, and every packet
+// reaches the driver in order.
+TEST_F(SimulatorWithDriver, ReportEveryMillisecondPacksFramesAndLosesNone) {
+    StationConfig station = usbStation(1);
+    station.reportEvery = std::chrono::milliseconds(1);
+    ASSERT_TRUE(sim.addStation(station));
+    VhidClient usb(sim.station(1)->usbSocket);
+    ASSERT_TRUE(usb.ok());
+    ASSERT_TRUE(pc.openUsb((folder / "vhid").string()));
+    for (std::uint32_t n = 0; n < 4; ++n)
+        ASSERT_TRUE(sim.addModule(module(100 + n, static_cast<std::uint16_t>(10 + n), 1, 1000)));
+    // The raw client sees packed reports: more than one frame in most of them.
+    int reports = 0, frames = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (reports < 200) {
+        auto report = usb.report(5s);
+        ASSERT_TRUE(report);
+        ++reports;
+        for (std::size_t at = 0; at + 1 < report->size() && (*report)[at] != 0;) {
+            frames += (*report)[at] == (*report)[at + 1] ? 1 : 0;
+            at += (*report)[at] + 5u;
+        }
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(seconds, 0.15) << "about one report a millisecond, not four";
+    EXPECT_GT(frames, reports * 2);
+    for (std::uint32_t n = 0; n < 4; ++n)
+        ASSERT_TRUE(sim.powerDown(100 + n));
+    const std::uint64_t sent = sim.module(100)->packetsSent + sim.module(101)->packetsSent +
+                               sim.module(102)->packetsSent + sim.module(103)->packetsSent;
+    ASSERT_TRUE(pc.pumpUntil([&] { return pc.frames().size() >= sent; }));
+    EXPECT_EQ(pc.frames().size(), sent);
+}

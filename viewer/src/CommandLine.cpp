@@ -9,6 +9,30 @@ namespace {
 
 constexpr std::int32_t kDefaultSerialBaudRate = 115200;
 
+// Qt's own options, which QApplication takes off the command line: with a value, and flags.
+const char *const kQtOptionsWithValue[] = {"platform",        "platformpluginpath",
+                                           "platformtheme",   "plugin",
+                                           "display",         "geometry",
+                                           "qwindowgeometry", "qwindowtitle",
+                                           "qwindowicon",     "style",
+                                           "stylesheet",      "session",
+                                           "title",           "name",
+                                           "qmljsdebugger"};
+const char *const kQtFlags[] = {"reverse", "widgetcount", "sync", "nograb", "dograb"};
+
+// "platform" for "-platform" and "--platform"; empty for a word that is no option.
+QString optionName(const QString &word) {
+    if (word.size() < 2 || word[0] != QLatin1Char('-')) return {};
+    QString name = word.mid(word.startsWith(QLatin1String("--")) ? 2 : 1);
+    return name.section(QLatin1Char('='), 0, 0);
+}
+
+bool isOneOf(const QString &name, const auto &list) {
+    for (const char *known : list)
+        if (name == QLatin1String(known)) return true;
+    return false;
+}
+
 bool readNumber(const QString &text, long long low, long long high, long long &value) {
     bool ok = false;
     value = text.toLongLong(&ok, 10);
@@ -69,6 +93,16 @@ CommandLine parseCommandLine(const QStringList &arguments) {
                 line.baudRate = static_cast<std::int32_t>(number);
                 baudGiven = true;
             }
+        } else if (const QString option = optionName(a); !option.isEmpty()) {
+            // Any other option must be Qt's or hold the "delta" switch ("-delta").
+            if (hasDeltaSwitch(a) || isOneOf(option, kQtFlags)) continue;
+            if (isOneOf(option, kQtOptionsWithValue)) {
+                if (!a.contains(QLatin1Char('='))) ++i;  // its value
+                continue;
+            }
+            line.ok = false;
+            line.error = QStringLiteral("Unknown option \"%1\".").arg(name);
+            return line;
         }
     }
     if (line.port == 0) {

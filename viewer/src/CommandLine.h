@@ -24,8 +24,9 @@ struct CommandLine {
     QString text;               ///< the arguments as one text, for the "delta" switch
 };
 
-/// Reads the arguments after the program name. Other words are kept for the "delta" switch;
-/// unknown options are not errors (they may hold the switch, as in "-delta").
+/// Reads the arguments after the program name. Other words are kept for the "delta" switch.
+/// An option that is neither the viewer's, nor Qt's own (-platform, -style, ...), nor holds
+/// the switch (as "-delta" does) is an error.
 CommandLine parseCommandLine(const QStringList &arguments);
 
 /// Describes the options to `parser`, which prints --help and --version in the usual form.

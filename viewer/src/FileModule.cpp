@@ -12,9 +12,15 @@
 #include "lyx/platform/clock.hpp"
 
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace lyx::viewer {
 
@@ -30,6 +36,15 @@ void show(controls::ImageButton *button, bool visible) {
 }
 
 }  // namespace
+
+QString FileModule::defaultFolder() const {
+    // Not the program's folder: installed, that is /usr/bin, where a user cannot write.
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty() && QFileInfo(documents).isDir()) return documents;
+    const QString home = QDir::homePath();
+    if (!home.isEmpty() && home != QDir::rootPath() && QFileInfo(home).isDir()) return home;
+    return programFolder_;
+}
 
 FileModule::FileModule(ProgramState &state, QString programFolder, Buttons buttons, QObject *parent)
     : QObject(parent), state_(state), programFolder_(std::move(programFolder)), buttons_(buttons) {
@@ -69,7 +84,7 @@ void FileModule::stopLogging() {
 }
 
 QString FileModule::ChooseLogFile(QWidget *owner, const QString &defaultName) {
-    QString folder = ReadIniString(state_.iniPath, kFiles, kLogInitDir, programFolder_);
+    QString folder = ReadIniString(state_.iniPath, kFiles, kLogInitDir, defaultFolder());
     QString name = !defaultName.isEmpty() ? defaultName
                                           : ReadIniString(state_.iniPath, kFiles, kLogInitFile,
                                                           QStringLiteral("*.csv"));
@@ -83,7 +98,7 @@ QString FileModule::ChooseLogFile(QWidget *owner, const QString &defaultName) {
 }
 
 void FileModule::ViewLog() {
-    const QString folder = ReadIniString(state_.iniPath, kFiles, kLogInitDir, programFolder_);
+    const QString folder = ReadIniString(state_.iniPath, kFiles, kLogInitDir, defaultFolder());
     const QString name = ReadIniString(state_.iniPath, kFiles, kLogInitFile, QString());
     QDesktopServices::openUrl(QUrl::fromLocalFile(folder + QLatin1Char('/') + name));
 }
@@ -119,14 +134,38 @@ void FileModule::stop() {
     state_.loggingActive = false;
     flushTimer_.stop();
     if (!file_) return;
-    const bool written = file_->flush();
-    if (written) ::fsync(file_->handle());
+    // The rows of the last second are handed over and synced now: where that
+    // fails (a full disk, a removed network share) the end of the log is lost,
+    // which is said as for a failed write while logging.
+    const QString path = file_->fileName();
+    QString reason;
+    if (!file_->flush()) {
+        reason = file_->errorString();
+    } else if (::fsync(file_->handle()) != 0) {
+        reason = QString::fromLocal8Bit(std::strerror(errno));
+    }
     file_->close();
     file_.reset();
+    if (!reason.isEmpty()) showWriteFailure(path, reason);
 }
 
 void FileModule::close() {
     stop();
+}
+
+namespace {
+
+QByteArray writeFailureText(const QString &path, const QString &reason) {
+    return (QStringLiteral("Logging stopped: the log file could not be written.\r\n") + path +
+            QStringLiteral("\r\n") + reason)
+        .toUtf8();
+}
+
+}  // namespace
+
+void FileModule::showWriteFailure(const QString &path, const QString &reason) {
+    LyxMessageBox(writeFailureText(path, reason).constData(), "Log File",
+                  LYX_MB_OK | LYX_MB_ICONWARNING);
 }
 
 void FileModule::writeFailed() {
@@ -137,13 +176,7 @@ void FileModule::writeFailed() {
     stopLogging();
     // Said once the packet handler that wrote the row has returned, so that the driver's
     // frame delivery does not wait behind the message box.
-    const QByteArray text =
-        (QStringLiteral("Logging stopped: the log file could not be written.\r\n") + path +
-         QStringLiteral("\r\n") + reason)
-            .toUtf8();
-    QTimer::singleShot(0, this, [text] {
-        LyxMessageBox(text.constData(), "Log File", LYX_MB_OK | LYX_MB_ICONWARNING);
-    });
+    QTimer::singleShot(0, this, [path, reason] { showWriteFailure(path, reason); });
 }
 
 }  // namespace lyx::viewer

@@ -26,10 +26,12 @@ namespace lyx::viewer {
 /// logging stops or the program ends), so a crash of the program loses at most the last
 /// second. The text is in the locale's character set (LocaleEncoding). A file that cannot be
 /// created leaves logging off; one that cannot be written any more (a full disk) stops it,
-/// with a message.
+/// with a message, and so does a last flush or sync that fails when logging stops (by the
+/// button or at shutdown).
 ///
-/// Settings: section "Files" of config.ini, "LogInitDir" (folder of the last chosen file,
-/// the program's folder by default) and "LogInitFile" (its name).
+/// Settings: section "Files" of config.ini, "LogInitDir" (folder of the last chosen file;
+/// without it the user's documents folder, else the home folder) and "LogInitFile" (its
+/// name). Log rows are CSV: a field holding the separator is quoted (LogRows.h).
 class FileModule : public QObject {
     Q_OBJECT
   public:
@@ -71,10 +73,15 @@ class FileModule : public QObject {
     const LocaleEncoding &encoding() const { return encoding_; }
 
   private:
+    /// The folder proposed when config.ini names none: the documents folder (XDG) where it
+    /// exists, else the home folder, else the program's folder.
+    QString defaultFolder() const;
     bool start(const QString &path);
     void stop();
     void flush();
     void writeFailed();
+    /// The warning that rows were lost: the file's path and the system's reason.
+    static void showWriteFailure(const QString &path, const QString &reason);
 
     ProgramState &state_;
     QString programFolder_;

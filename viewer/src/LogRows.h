@@ -18,7 +18,13 @@ QString fieldSeparatorFor(const QString &decimalSeparator);
 QString logHeader(const QString &separator);
 
 /// One data row: the milliseconds since logging started, the value text (every "." replaced
-/// by the decimal separator) and the time stamp.
+/// by the decimal separator) and the time stamp. A field that holds the separator, a double
+/// quote or a line break (a long date such as "Tuesday, 8 December 2026" beside ",") is
+/// written in double quotes with its own quotes doubled, so that a spreadsheet or a CSV
+/// reader sees three fields.
+/// `field` as one CSV field: as it is, or quoted as above.
+QString csvField(const QString &field, const QString &separator);
+
 QString logRow(std::int32_t elapsedMs, const QString &value, const QString &timeStamp,
                const QString &separator, const QString &decimalSeparator);
 

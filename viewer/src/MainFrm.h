@@ -157,6 +157,10 @@ class MainFrm : public QWidget {
     void applyStoredGeometry();
     void applyDeltaSwitch();
     bool createComponent(QString &failure);
+    /// Why the serial port could not be opened, a sentence naming the device: from the
+    /// component's error when it raised one (`raised`), the rate when the port refused it
+    /// (result -1), else what stands in the way of the port itself.
+    QString serialPortReason(std::int16_t opened, const QString &raised) const;
     void runShutdown();
     void storeGeometry();
 

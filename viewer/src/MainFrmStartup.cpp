@@ -16,6 +16,7 @@
 #include "lyx/controls/eLCDText.h"
 #include "lyx/platform/activation.hpp"
 #include "lyx/platform/events.hpp"
+#include "lyx/ports/serial_ports.hpp"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -47,6 +48,18 @@ void messageBox(const QString &text, const QString &caption, std::uint32_t flags
 }
 
 }  // namespace
+
+QString MainFrm::serialPortReason(std::int16_t opened, const QString &raised) const {
+    if (!raised.isEmpty()) return raised;
+    // -1: the port opened but refused the rate; otherwise the port itself is the problem.
+    if (opened == -1)
+        return QStringLiteral("Serial port COM%1 does not take %2 baud.")
+            .arg(options_.port)
+            .arg(options_.baudRate);
+    QString reason = QString::fromStdString(ports::serialPortProblem(options_.port));
+    if (!reason.isEmpty()) reason[0] = reason[0].toUpper();
+    return reason + QLatin1Char('.');
+}
 
 MainFrm::LoadResult MainFrm::load() {
     // 1. The timers already have a millisecond resolution here.
@@ -94,15 +107,18 @@ MainFrm::LoadResult MainFrm::load() {
 
     // 12. The link: the USB base stations, or the serial port asked for.
     std::int16_t opened = -1;
+    QString raised;
     try {
         opened = DP->Initialise(options_.port, options_.baudRate);
-    } catch (const platform::AutomationError &) {
+    } catch (const platform::AutomationError &e) {
         opened = -1;
+        raised = QString::fromStdString(e.description());
     }
     if (opened != 0) {
-        const QString text =
-            options_.port == 0 ? QStringLiteral("Cannot open USB interface")
-                               : QStringLiteral("Cannot open serial port COM%1").arg(options_.port);
+        QString text = options_.port == 0
+                           ? QStringLiteral("Cannot open USB interface")
+                           : QStringLiteral("Cannot open serial port COM%1").arg(options_.port);
+        if (options_.port != 0) text += QStringLiteral("\r\n") + serialPortReason(opened, raised);
         messageBox(text, QStringLiteral("Lyx Glance"), LYX_MB_OK);
         runShutdown();
         close();

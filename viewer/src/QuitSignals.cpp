@@ -1,5 +1,7 @@
 #include "QuitSignals.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QSocketNotifier>
 
 #include <fcntl.h>
@@ -54,6 +56,16 @@ QuitSignals::~QuitSignals() {
     delete notifier_;
     for (int fd : pipe_)
         if (fd >= 0) ::close(fd);
+}
+
+void dismissModalWindows() {
+    while (QWidget *modal = QApplication::activeModalWidget()) {
+        if (auto *dialog = qobject_cast<QDialog *>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        if (QApplication::activeModalWidget() == modal) break;  // it would not go
+    }
 }
 
 void QuitSignals::received() {

@@ -26,4 +26,8 @@ class QuitSignals : public QObject {
     int pipe_[2] = {-1, -1};
 };
 
+/// Closes every modal window, the innermost first, as Escape would: a message box returns
+/// its Cancel, No or OK answer, a file dialog its cancel.
+void dismissModalWindows();
+
 }  // namespace lyx::viewer

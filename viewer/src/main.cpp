@@ -36,8 +36,12 @@ int main(int argc, char **argv) {
         QCoreApplication console(argc, argv);
         nameTheApplication();
         if (!line.ok) {
-            std::fprintf(stderr, "%s: %s\n", qPrintable(QFileInfo(program).fileName()),
-                         qPrintable(line.error));
+            const QString name = QFileInfo(program).fileName();
+            std::fprintf(stderr,
+                         "%s: %s\nUsage: %s [--port N [--baud RATE]] [delta]\n"
+                         "Try '%s --help' for more.\n",
+                         qPrintable(name), qPrintable(line.error), qPrintable(name),
+                         qPrintable(name));
             return 2;
         }
         QCommandLineParser parser;
@@ -62,6 +66,24 @@ int main(int argc, char **argv) {
     options.baudRate = line.baudRate;
 
     lyx::viewer::MainFrm window(options);
+    // Ended by a signal, the window closes as if the user closed it. A signal during the
+    // start-up (while one of its message boxes waits) closes the box; the program then ends
+    // as at a normal close once the start-up is over.
+    bool started = false;
+    bool quitAsked = false;
+    lyx::viewer::QuitSignals quit([&] {
+        const bool modal = QApplication::activeModalWidget() != nullptr;
+        lyx::viewer::dismissModalWindows();
+        if (!started) {
+            quitAsked = true;
+        } else if (modal) {
+            // After the dialog's own loop has returned to its caller.
+            QMetaObject::invokeMethod(
+                &window, [&window] { window.close(); }, Qt::QueuedConnection);
+        } else {
+            window.close();
+        }
+    });
     switch (window.load()) {
         case lyx::viewer::MainFrm::LoadResult::Ended:
             return 1;  // the component is missing: nothing was started, nothing is saved
@@ -70,8 +92,11 @@ int main(int argc, char **argv) {
         case lyx::viewer::MainFrm::LoadResult::Running:
             break;
     }
-    // Ended by a signal, the window closes as if the user closed it.
-    lyx::viewer::QuitSignals quit([&window] { window.close(); });
+    started = true;
+    if (quitAsked) {
+        window.close();
+        return 0;
+    }
     window.show();
     return QApplication::exec();
 }

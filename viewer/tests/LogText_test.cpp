@@ -38,6 +38,21 @@ TEST(LogText, RowsHoldElapsedValueAndStampWithTheLocalesPoint) {
               QStringLiteral("-5,1E+16,s\r\n"));
 }
 
+TEST(LogText, AFieldWithTheSeparatorAQuoteOrALineBreakIsQuoted) {
+    const QString stamp = QStringLiteral("Tuesday, 8 December 2026 15:55:01:181");
+    EXPECT_EQ(logRow(3, QStringLiteral("1.5"), stamp, QStringLiteral(","), QStringLiteral(".")),
+              QStringLiteral("3,1.5,\"Tuesday, 8 December 2026 15:55:01:181\"\r\n"));
+    // With ";" the same stamp needs nothing, and neither does a decimal comma.
+    EXPECT_EQ(logRow(3, QStringLiteral("1.5"), stamp, QStringLiteral(";"), QStringLiteral(",")),
+              QStringLiteral("3;1,5;Tuesday, 8 December 2026 15:55:01:181\r\n"));
+    EXPECT_EQ(csvField(QStringLiteral("say \"hi\""), QStringLiteral(",")),
+              QStringLiteral("\"say \"\"hi\"\"\""));
+    EXPECT_EQ(csvField(QStringLiteral("a;b"), QStringLiteral(";")), QStringLiteral("\"a;b\""));
+    EXPECT_EQ(csvField(QStringLiteral("two\nlines"), QStringLiteral(",")),
+              QStringLiteral("\"two\nlines\""));
+    EXPECT_EQ(csvField(QStringLiteral("a;b"), QStringLiteral(",")), QStringLiteral("a;b"));
+}
+
 TEST(LogText, TheProposedNameIsTheTagsLow16BitsAndTheLongDate) {
     const QLocale c = QLocale::c();
     const QDate day(2026, 12, 8);

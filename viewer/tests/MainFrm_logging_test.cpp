@@ -6,6 +6,7 @@
 
 #include "FileModule.h"
 #include "INIFileModule.h"
+#include "LogRows.h"
 #include "TimeModule.h"
 
 #include "lyx/controls/ImageButton.h"
@@ -16,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
@@ -23,6 +25,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <functional>
 
 using namespace lyx::viewer;
@@ -65,9 +70,13 @@ struct DialogSeen {
     QString defaultSuffix;
 };
 
-// Every packet arrives after the display's refresh interval.
+// Every packet arrives after the display's refresh interval. The user's home is the test's,
+// with a documents folder.
 class Logging : public RunningWindowTest {
   protected:
+    Logging() : home_("HOME", path(QStringLiteral("home"))) { QDir().mkpath(documents()); }
+    QString documents() const { return path(QStringLiteral("home/Documents")); }
+
     void feed(lyx::platform::ByteArray frame) { refreshWith(std::move(frame)); }
     ImageButton *button(const char *name) { return control<ImageButton>(*window, name); }
     bool shown(const char *name) { return button(name)->isVisibleTo(window.get()); }
@@ -112,6 +121,26 @@ class Logging : public RunningWindowTest {
         return ReadIniString(window->program().iniPath, QStringLiteral("Files"),
                              QString::fromLatin1(key), QStringLiteral("<none>"));
     }
+
+    ScopedEnv home_;
+};
+
+// While alive, no file of this process may grow past its present size: the disk is full.
+class FullDisk {
+  public:
+    explicit FullDisk(const QString &file) {
+        ::getrlimit(RLIMIT_FSIZE, &before_);
+        ::signal(SIGXFSZ, SIG_IGN);
+        const auto size = static_cast<rlim_t>(QFileInfo(file).size());
+        const rlimit full{size, before_.rlim_max};
+        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    }
+    ~FullDisk() { ::setrlimit(RLIMIT_FSIZE, &before_); }
+    FullDisk(const FullDisk &) = delete;
+    FullDisk &operator=(const FullDisk &) = delete;
+
+  private:
+    rlimit before_{};
 };
 
 }  // namespace
@@ -124,7 +153,7 @@ TEST_F(Logging, APointLocaleLogsCommaSeparatedRowsOfTheFollowedModule) {
     QDir().mkpath(this->path(QStringLiteral("logs")));
     const DialogSeen seen = startLog(path);
     EXPECT_EQ(seen.title, QStringLiteral("Log File"));
-    EXPECT_EQ(seen.folder, programFolder()) << "the program's folder the first time";
+    EXPECT_EQ(seen.folder, documents()) << "the documents folder the first time";
     EXPECT_EQ(seen.proposedName, QStringLiteral("1A2B ") + longDate(QDate::currentDate()));
     EXPECT_EQ(seen.filters,
               (QStringList{QStringLiteral("CSV Files (*.csv)"), QStringLiteral("All Files (*)")}));
@@ -160,8 +189,15 @@ TEST_F(Logging, APointLocaleLogsCommaSeparatedRowsOfTheFollowedModule) {
         EXPECT_GE(elapsed, previous);
         previous = elapsed;
         EXPECT_EQ(fields[1], values[i - 1]);
-        EXPECT_TRUE(
-            fields.mid(2).join(QLatin1Char(',')).startsWith(longDate(QDate::currentDate())));
+        // A long date with a comma is quoted, so that the row has three fields.
+        const QString date = longDate(QDate::currentDate());
+        const QString stamp = fields.mid(2).join(QLatin1Char(','));
+        if (date.contains(QLatin1Char(','))) {
+            EXPECT_TRUE(stamp.startsWith(QLatin1Char('"') + date) && stamp.endsWith('"'))
+                << stamp.toStdString();
+        } else {
+            EXPECT_TRUE(stamp.startsWith(date)) << stamp.toStdString();
+        }
     }
     EXPECT_LT(rows[1].split(QLatin1Char(','))[0].toInt(), 1000) << "the first row comes soon";
     EXPECT_GE(previous, 60) << "later rows count on";
@@ -225,7 +261,50 @@ TEST_F(Logging, CancellingStartsNothingButStoresTheProposedName) {
     EXPECT_TRUE(shown("CBLOG"));
     EXPECT_FALSE(window->fileModule()->isOpen());
     EXPECT_EQ(files("LogInitFile"), QStringLiteral("04D2 ") + longDate(QDate::currentDate()));
-    EXPECT_EQ(files("LogInitDir"), programFolder());
+    EXPECT_EQ(files("LogInitDir"), documents());
+}
+
+TEST_F(Logging, WithoutADocumentsFolderTheHomeIsProposedAndAStoredFolderIsKept) {
+    open();
+    feed(floatFrame(0x4D2, 1.0f));
+    QDir(documents()).removeRecursively();
+    EXPECT_EQ(startLog(QString()).folder, path(QStringLiteral("home")));
+    const QString stored = path(QStringLiteral("elsewhere"));
+    QDir().mkpath(stored);
+    ASSERT_TRUE(WriteIniString(window->program().iniPath, QStringLiteral("Files"),
+                               QStringLiteral("LogInitDir"), stored));
+    EXPECT_EQ(startLog(QString()).folder, stored);
+}
+
+TEST_F(Logging, AnEndOfTheLogLostWhenLoggingStopsIsReported) {
+    open();
+    feed(floatFrame(0x10, 1.0f));
+    for (const bool atShutdown : {false, true}) {
+        const QString path =
+            this->path(atShutdown ? QStringLiteral("shutdown.csv") : QStringLiteral("stop.csv"));
+        startLog(path);
+        ASSERT_TRUE(window->program().loggingActive);
+        const std::size_t before = boxes_.shown.size();
+        {
+            FullDisk full(path);
+            feed(floatFrame(0x10, 2.0f));  // kept in the file's buffer until the stop
+            if (atShutdown) {
+                closeWindow(*window);
+            } else {
+                stopLog();
+            }
+        }
+        EXPECT_FALSE(window->program().loggingActive);
+        ASSERT_EQ(boxes_.shown.size(), before + 1) << (atShutdown ? "at shutdown" : "by Stop");
+        const ShownBox &box = boxes_.shown.back();
+        EXPECT_EQ(box.caption, QStringLiteral("Log File"));
+        EXPECT_TRUE(box.text.startsWith(QStringLiteral("Logging stopped: the log file could not "
+                                                       "be written.\r\n") +
+                                        path))
+            << box.text.toStdString();
+        EXPECT_NE(box.flags & LYX_MB_ICONWARNING, 0u);
+    }
+    window.reset();
 }
 
 TEST_F(Logging, StartingAgainWithTheSameNameOverwritesAfterThePrompt) {

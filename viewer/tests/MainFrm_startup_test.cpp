@@ -217,7 +217,11 @@ TEST_F(Startup, ASerialPortThatCannotBeOpenedClosesTheWindow) {
     auto window = makeWindow(QStringLiteral("--port 9"), 9, 115200);
     ASSERT_EQ(window->load(), MainFrm::LoadResult::Closed);
     ASSERT_EQ(boxes_.shown.size(), 1u);
-    EXPECT_EQ(boxes_.shown[0].text, QStringLiteral("Cannot open serial port COM9"));
+    // The reason as lyx gives it: the entry and where it points.
+    EXPECT_EQ(boxes_.shown[0].text,
+              QStringLiteral("Cannot open serial port COM9\r\nSerial port "
+                             "COM9 (%1 -> %2): %2 does not exist.")
+                  .arg(path(QStringLiteral("ports/COM9")), path(QStringLiteral("gone"))));
     EXPECT_EQ(boxes_.shown[0].caption, QStringLiteral("Lyx Glance"));
     EXPECT_EQ(boxes_.shown[0].flags, std::uint32_t(LYX_MB_OK));
     EXPECT_TRUE(window->shutDown());

@@ -80,13 +80,21 @@ TEST(CommandLineOptions, RefuseBadValuesButNotUnknownWords) {
                                    QStringList{QStringLiteral("--port"), QStringLiteral("256")},
                                    QStringList{QStringLiteral("--port=x")},
                                    QStringList{QStringLiteral("--port"), QStringLiteral("3"),
-                                               QStringLiteral("--baud"), QStringLiteral("-5")}}) {
+                                               QStringLiteral("--baud"), QStringLiteral("-5")},
+                                   QStringList{QStringLiteral("--bogus")},
+                                   QStringList{QStringLiteral("delta"), QStringLiteral("-x=1")}}) {
         CommandLine line = parseCommandLine(bad);
         EXPECT_FALSE(line.ok) << bad.join(QLatin1Char(' ')).toStdString();
         EXPECT_FALSE(line.error.isEmpty());
     }
-    CommandLine words = parseCommandLine({QStringLiteral("-delta"), QStringLiteral("/x")});
-    EXPECT_TRUE(words.ok);
+    EXPECT_EQ(parseCommandLine({QStringLiteral("--bogus")}).error,
+              QStringLiteral("Unknown option \"--bogus\"."));
+    // Words, options holding the switch and Qt's own options (with their values) are taken.
+    CommandLine words = parseCommandLine(
+        {QStringLiteral("-delta"), QStringLiteral("/x"), QStringLiteral("--ShowDeltas"),
+         QStringLiteral("-platform"), QStringLiteral("-offscreen"), QStringLiteral("--reverse"),
+         QStringLiteral("--style=fusion"), QStringLiteral("-")});
+    EXPECT_TRUE(words.ok) << words.error.toStdString();
     EXPECT_TRUE(hasDeltaSwitch(words.text));
     EXPECT_TRUE(parseCommandLine({QStringLiteral("--help")}).help);
     EXPECT_TRUE(parseCommandLine({QStringLiteral("--version")}).version);

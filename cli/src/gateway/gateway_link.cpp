@@ -63,6 +63,7 @@ void GatewayLink::deliver(const std::string &level, const Packet &p) {
 }
 
 bool GatewayLink::readFirstStation() {
+    if (directory_.confirmed(1)) return true;  // read as a station on the link
     const std::int32_t id = net_.stationId(1);
     if (id != 0) record(1, id);
     resolve();
@@ -72,12 +73,16 @@ bool GatewayLink::readFirstStation() {
 
 void GatewayLink::publishStations() {
     const auto levels = directory_.levels();
+    const std::uint32_t present = presentMask();
     for (Output *o : outputs_)
-        o->stations(levels);
+        o->stations(levels, present);
 }
 
 void GatewayLink::resolve() {
     resolveFlag_.clear();
+    // A station heard again may have come back since the last check: its
+    // return is taken first, so that its level is published as online.
+    stationsOnLink(net_.linkStatistics().stations);
     bool changed = false;
     for (int station : directory_.waiting()) {
         const std::int32_t id = net_.stationId(station);
@@ -86,6 +91,41 @@ void GatewayLink::resolve() {
         changed = changed || directory_.levels() != before;
     }
     if (changed) publishStations();
+}
+
+void GatewayLink::stationsOnLink(std::uint32_t present) {
+    const bool first = !watched_;
+    watched_ = true;
+    const auto changes = watch_.update(present);
+    if (!first && changes.empty()) return;
+    const std::string link = net_.link().describe();
+    if (first) {
+        // Those there from the start whose ID is not known yet: reading it
+        // cannot wait for a time-out, the station is there.
+        for (int n = 0; n < 32; ++n)
+            if ((present & (1u << n)) && !directory_.confirmed(n)) {
+                const std::int32_t id = net_.stationId(n);
+                if (id != 0) record(n, id);
+            }
+    }
+    for (const auto &change : changes) {
+        const auto levels = directory_.levels();
+        const auto known = levels.find(change.station);
+        const std::string name = stationName(net_, change.station) +
+                                 (known == levels.end() ? "" : " (" + known->second + ")");
+        if (change.kind == StationWatch::Kind::Gone) {
+            directory_.expire(change.station);
+            std::fprintf(stderr, "lyx mqtt: %s is gone from %s\n", name.c_str(), link.c_str());
+            continue;
+        }
+        std::fprintf(stderr, "lyx mqtt: %s is %s %s\n", name.c_str(),
+                     change.kind == StationWatch::Kind::Back ? "back on" : "there on",
+                     link.c_str());
+        // Another station may sit in its place now.
+        const std::int32_t id = net_.stationId(change.station);
+        if (id != 0) record(change.station, id);
+    }
+    publishStations();
 }
 
 void GatewayLink::record(int station, std::int32_t id) {
@@ -116,6 +156,13 @@ void GatewayLink::release(int station, const std::string &level) {
             others.push_back(std::move(p));
     }
     held_ = std::move(others);
+}
+
+std::uint32_t GatewayLink::presentMask() const {
+    // The packets of a serial link's one station may carry any number: while
+    // it is there, every level the link has seen is.
+    if (net_.link().port != 0) return watch_.present() != 0 ? ~0u : 0u;
+    return watch_.present();
 }
 
 bool GatewayLink::stopRequested() const {

@@ -15,6 +15,7 @@
 #include "output.hpp"
 #include "station_directory.hpp"
 #include "tag_tracker.hpp"
+#include "station_watch.hpp"
 
 namespace lyx::cli {
 
@@ -38,6 +39,12 @@ class GatewayLink {
     // Reads them and passes on the packets that waited for them.
     void resolve();
 
+    // The base stations on the link now (bit n: station n), checked every
+    // second: a station that left has its status "offline"; one that came
+    // back, or was there at the start without a known ID, has its ID read
+    // and its status "online".
+    void stationsOnLink(std::uint32_t present);
+
     // Runs the commands waiting, in order, each to its end.
     void runCommands();
     // Packets stop coming in; the commands still waiting are answered with
@@ -51,6 +58,8 @@ class GatewayLink {
     void release(int station, const std::string &level);
     void publishStations();
     bool stopRequested() const;
+    // The stations whose status is "online" (bit n: station n).
+    std::uint32_t presentMask() const;
 
     Network &net_;
     TagTracker &tags_;
@@ -59,6 +68,8 @@ class GatewayLink {
     std::size_t heldCapacity_;
     int stopFd_;
     StationDirectory directory_;
+    StationWatch watch_;
+    bool watched_ = false;     // stationsOnLink() ran
     std::deque<Packet> held_;  // packets of stations whose ID is being read
     EventFlag resolveFlag_;
     int handler_ = 0;

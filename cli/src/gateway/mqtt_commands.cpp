@@ -173,7 +173,7 @@ void readFields(const json &body, CommandRequest &r) {
                              std::to_string(r.seconds));
         r.configuration = has("config") && flag(body.at("config"), "config");
     } else if (n == "channel") {
-        r.channel = static_cast<int>(wholeNumber(required("channel"), "channel", 0, 255));
+        r.channel = static_cast<int>(wholeNumber(required("channel"), "channel", 1, 255));
     } else if (n == "read" || n == "write") {
         r.module =
             static_cast<std::int32_t>(wholeNumber(required("module"), "module", 0, 0xFFFFFF));
@@ -299,8 +299,14 @@ std::string replyJson(std::string_view name, std::string_view id, const Outcome 
     out += ",\"response\":" +
            (outcome.response.empty() ? std::string("null") : jsonString(outcome.response));
     out += ",\"message\":" + jsonString(outcome.message);
-    for (const auto &[field, literal] : outcome.fields)
-        out += "," + jsonString(field) + ":" + literal;
+    for (const auto &[field, literal] : outcome.fields) {
+        // Appended piece by piece: "," + string makes GCC 12 warn (-Wrestrict, a false
+        // positive on the inlined insert at the front of a temporary).
+        out += ',';
+        out += jsonString(field);
+        out += ':';
+        out += literal;
+    }
     return out + "}";
 }
 

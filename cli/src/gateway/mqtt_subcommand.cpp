@@ -62,6 +62,15 @@ int mqttCommand(const Arguments &args) {
         }
     }
     GatewayLink gateway(net, tags, outputs, commands, options.queue, loop.signalFd());
+    // The link's counters and stations are read on this thread, the component's,
+    // and passed on.
+    const auto checkLink = [&] {
+        const auto statistics = net.linkStatistics();
+        for (Output *output : outputs)
+            output->link(statistics);
+        gateway.stationsOnLink(statistics.stations);
+    };
+    checkLink();
     if (!gateway.readFirstStation())
         std::fprintf(stderr,
                      "lyx mqtt: base station 1 does not answer on %s yet; waiting for "
@@ -69,12 +78,7 @@ int mqttCommand(const Arguments &args) {
                      link.describe().c_str());
     loop.watch(gateway.resolveFd(), [&] { gateway.resolve(); });
     loop.watch(commands.fd(), [&] { gateway.runCommands(); });
-    // The link's counters are read on this thread, the component's, and passed on.
-    loop.every(std::chrono::seconds(1), [&] {
-        const auto statistics = net.linkStatistics();
-        for (Output *output : outputs)
-            output->link(statistics);
-    });
+    loop.every(std::chrono::seconds(1), checkLink);
     std::fprintf(stderr, "lyx mqtt: %s to %s under %s/ (Ctrl-C ends); commands: %s%s%s\n",
                  link.describe().c_str(), options.broker.url().c_str(), options.prefix.c_str(),
                  options.commands.describe().c_str(), tagFile.path.empty() ? "" : "; tags from ",

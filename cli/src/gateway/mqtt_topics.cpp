@@ -73,6 +73,10 @@ std::string Topics::statusDetail() const {
     return status() + "/detail";
 }
 
+std::string Topics::stationStatus(std::string_view station) const {
+    return prefix_ + "/" + std::string(station) + "/status";
+}
+
 std::string Topics::packet(std::string_view station, int tag) const {
     return prefix_ + "/" + std::string(station) + "/" + std::to_string(tag) + "/packet";
 }

@@ -3,6 +3,7 @@
 //   PREFIX/gateway/CLIENT/status/detail   counters as JSON, retained
 //   PREFIX/gateway/CLIENT/modules         every tag heard, as JSON, retained
 //   PREFIX/gateway/CLIENT/event           a tag joined, went or came back (not retained)
+//   PREFIX/STATION/status                 "online" / "offline", retained
 //   PREFIX/STATION/TAG/packet             every reading
 //   PREFIX/STATION/TAG/state              the latest reading, retained
 //   PREFIX/STATION/TAG/availability       "online" / "offline", retained
@@ -42,6 +43,7 @@ class Topics {
     const std::string &clientId() const { return clientId_; }
     std::string status() const;
     std::string statusDetail() const;
+    std::string stationStatus(std::string_view station) const;
     std::string packet(std::string_view station, int tag) const;
     std::string state(std::string_view station, int tag) const;
     std::string modules() const;

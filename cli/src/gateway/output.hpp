@@ -38,8 +38,9 @@ class Output {
     virtual void packet(const std::string &station, const Packet &p) = 0;
     // Packets received but lost before they reached the outputs.
     virtual void lost(std::uint64_t count) = 0;
-    // The base stations now: number -> topic level.
-    virtual void stations(const std::map<int, std::string> &levels) = 0;
+    // The base stations now: number -> topic level, and those on the link now
+    // (bit n: station n).
+    virtual void stations(const std::map<int, std::string> &levels, std::uint32_t present) = 0;
     // The link's counters, about once a second.
     virtual void link(const dataprovider::LinkStatistics &statistics) = 0;
     // Ends it, giving what waits up to `flushFor` to go out; one line for the journal.

@@ -122,7 +122,10 @@ class MqttPublisher::Session {
     void attempt(Clock::time_point now);
     void retryLater(const std::string &what, Clock::time_point now);
     void takeControl(Clock::time_point now);
-    void applyStations(std::map<int, std::string> levels);
+    void applyStations(std::map<int, std::string> levels, std::uint32_t present);
+    // Publishes the stations' statuses that differ from those published on
+    // this connection (all of them: `all`).
+    void publishStationStatus(bool all);
     void work(Clock::time_point now);
     bool finished(Clock::time_point now);
     void housekeeping(Clock::time_point now);
@@ -170,6 +173,8 @@ class MqttPublisher::Session {
     std::string lastDetailKey_;
 
     std::map<int, std::string> stations_;
+    std::map<std::string, bool> online_;     // level -> on the link; every level ever known
+    std::map<std::string, bool> announced_;  // what this connection has published
     std::deque<std::pair<std::string, std::string>> replies_;
     std::map<int, Clock::time_point> unacknowledged_;
     std::vector<QueuedPacket> batch_;
@@ -284,6 +289,7 @@ void MqttPublisher::Session::announce(Clock::time_point now) {
         client_.subscribe(topics_.stationCommands(level), kCommandQos);
     if (settings_.discovery) client_.subscribe(discovery_.statusTopic(), kCommandQos);
     send(topics_.status(), "online", kStatusQos, true);
+    publishStationStatus(true);
     // A broker that restarted may have lost its retained messages.
     for (const auto &s : states_.takeAll(now))
         send(s.topic, s.payload, settings_.qos, true);
@@ -405,7 +411,7 @@ void MqttPublisher::Session::takeControl(Clock::time_point now) {
                 queueReply(std::move(c.topic), std::move(c.payload));
                 break;
             case Control::Kind::Stations:
-                applyStations(std::move(c.stations));
+                applyStations(std::move(c.stations), c.present);
                 break;
             case Control::Kind::Stop:
                 if (!stopping_) {
@@ -417,7 +423,8 @@ void MqttPublisher::Session::takeControl(Clock::time_point now) {
     }
 }
 
-void MqttPublisher::Session::applyStations(std::map<int, std::string> levels) {
+void MqttPublisher::Session::applyStations(std::map<int, std::string> levels,
+                                           std::uint32_t present) {
     std::set<std::string> before;
     std::set<std::string> after;
     for (const auto &[number, level] : stations_)
@@ -425,11 +432,28 @@ void MqttPublisher::Session::applyStations(std::map<int, std::string> levels) {
     for (const auto &[number, level] : levels)
         after.insert(level);
     stations_ = std::move(levels);
-    if (state_ != State::Connected) return;  // subscribed when it connects
+    // A level no longer given to any station (another station took its slot)
+    // is offline; one that two slots share is online if either is on the link.
+    for (auto &[level, online] : online_)
+        online = false;
+    for (const auto &[number, level] : stations_)
+        online_[level] = online_[level] || (number < 32 && (present & (1u << number)) != 0);
+    if (state_ != State::Connected) return;       // subscribed and published when it connects
+    if (!announce_) publishStationStatus(false);  // else announce() publishes them all
     for (const auto &level : before)
         if (!after.contains(level)) client_.unsubscribe(topics_.stationCommands(level));
     for (const auto &level : after)
         if (!before.contains(level)) client_.subscribe(topics_.stationCommands(level), kCommandQos);
+}
+
+void MqttPublisher::Session::publishStationStatus(bool all) {
+    if (all) announced_.clear();
+    for (const auto &[level, online] : online_) {
+        const auto found = announced_.find(level);
+        if (found != announced_.end() && found->second == online) continue;
+        send(topics_.stationStatus(level), online ? "online" : "offline", kStatusQos, true);
+        announced_[level] = online;
+    }
 }
 
 void MqttPublisher::Session::queueReply(std::string topic, std::string payload) {
@@ -648,8 +672,14 @@ void MqttPublisher::Session::forget(const Forget &request) {
 std::string MqttPublisher::Session::detailKey() const {
     std::string key = std::to_string(owner_.packets_.counts().dropped + lostInSending_ +
                                      owner_.linkStatistics().framesDropped);
-    for (const auto &[number, level] : stations_)
-        key += " " + std::to_string(number) + "=" + level;
+    // Appended piece by piece: " " + string makes GCC 12 warn (-Wrestrict, a false
+    // positive on the inlined insert at the front of a temporary).
+    for (const auto &[number, level] : stations_) {
+        key += ' ';
+        key += std::to_string(number);
+        key += '=';
+        key += level;
+    }
     return key;
 }
 
@@ -665,9 +695,12 @@ void MqttPublisher::Session::publishDetail(Clock::time_point now) {
         ",\"bytes_dropped\":" + n(link.bytesDropped) +
         ",\"bytes_discarded\":" + n(link.bytesDiscarded) + "}";
     std::string stations;
-    for (const auto &[number, level] : stations_)
-        stations += (stations.empty() ? "" : ",") + jsonString(std::to_string(number)) + ":" +
-                    jsonString(level);
+    for (const auto &[number, level] : stations_) {
+        if (!stations.empty()) stations += ',';  // appended: see detailKey()
+        stations += jsonString(std::to_string(number));
+        stations += ':';
+        stations += jsonString(level);
+    }
     const std::string detail =
         "{\"time\":\"" + isoTime(std::chrono::system_clock::now(), true) + "\"" +
         ",\"client_id\":" + jsonString(settings_.client.clientId) + ",\"stations\":{" + stations +
@@ -695,6 +728,10 @@ bool MqttPublisher::Session::finished(Clock::time_point now) {
             for (const auto &s : states_.takeDue(Clock::time_point::max(), SIZE_MAX))
                 send(s.topic, s.payload, settings_.qos, true);
             publishDetail(now);
+            // The stations are not served any more either.
+            for (auto &[level, online] : online_)
+                online = false;
+            publishStationStatus(false);
             send(topics_.status(), "offline", kStatusQos, true, &offlineId_);
             finish_ = Finish::Acknowledging;
             stopDeadline_ = now + kCloseWait;
@@ -772,11 +809,11 @@ void MqttPublisher::lost(std::uint64_t count) {
 }
 
 void MqttPublisher::reply(std::string topic, std::string payload) {
-    control_.post({Control::Kind::Reply, std::move(topic), std::move(payload), {}, {}});
+    control_.post({Control::Kind::Reply, std::move(topic), std::move(payload), {}, 0, {}});
 }
 
-void MqttPublisher::stations(const std::map<int, std::string> &levels) {
-    control_.post({Control::Kind::Stations, {}, {}, levels, {}});
+void MqttPublisher::stations(const std::map<int, std::string> &levels, std::uint32_t present) {
+    control_.post({Control::Kind::Stations, {}, {}, levels, present, {}});
 }
 
 void MqttPublisher::link(const dataprovider::LinkStatistics &statistics) {
@@ -791,7 +828,7 @@ dataprovider::LinkStatistics MqttPublisher::linkStatistics() const {
 
 std::string MqttPublisher::stop(std::chrono::milliseconds flushFor) {
     if (thread_.joinable()) {
-        control_.post({Control::Kind::Stop, {}, {}, {}, flushFor});
+        control_.post({Control::Kind::Stop, {}, {}, {}, 0, flushFor});
         thread_.join();
     }
     const auto counts = packets_.counts();

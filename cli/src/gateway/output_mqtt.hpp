@@ -2,9 +2,10 @@
 // nor the network between blocks the link's thread: it keeps the connection
 // (reconnecting with a growing wait while the broker is away), publishes the
 // packets of its queue, the retained states, each tag's availability, the list
-// of modules, the tags' events, Home Assistant's discovery and the gateway's
-// status; it takes the commands the policy allows and hands them to the link's
-// thread, and publishes the replies that come back.
+// of modules, the tags' events, Home Assistant's discovery, the gateway's status
+// and each base station's (online while it is on the link); it takes the
+// commands the policy allows and hands them to the link's thread, and publishes
+// the replies that come back.
 #pragma once
 
 #include <chrono>
@@ -59,7 +60,7 @@ class MqttPublisher final : public Output {
     void start() override;
     void packet(const std::string &station, const Packet &p) override;
     void lost(std::uint64_t count) override;
-    void stations(const std::map<int, std::string> &levels) override;
+    void stations(const std::map<int, std::string> &levels, std::uint32_t present) override;
     void link(const dataprovider::LinkStatistics &statistics) override;
     // Publishes what waits for up to `flushFor`, then "offline", disconnects and ends the
     // thread; the line counts the packets received, published, dropped and left.
@@ -81,6 +82,7 @@ class MqttPublisher final : public Output {
         std::string topic;
         std::string payload;
         std::map<int, std::string> stations;
+        std::uint32_t present = 0;
         std::chrono::milliseconds flushFor{0};
     };
 

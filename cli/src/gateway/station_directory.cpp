@@ -13,7 +13,7 @@ std::optional<std::string> StationDirectory::levelFor(int station, Clock::time_p
     e.heard = true;
     e.lastHeard = now;
     if (e.waiting) return std::nullopt;
-    if (e.level.empty() || wasSilent || (!e.confirmed && now - e.lastRead >= kRetry)) {
+    if (e.level.empty() || wasSilent || e.expired || (!e.confirmed && now - e.lastRead >= kRetry)) {
         e.waiting = true;
         return std::nullopt;
     }
@@ -35,7 +35,9 @@ StationDirectory::Change StationDirectory::record(int station, std::int32_t id,
     if (id != 0) {
         e.level = stationLevel(id);
         e.confirmed = true;
+        e.expired = false;
     } else if (e.waiting) {
+        e.expired = false;
         // Its packets must go somewhere; the ID is asked for again later.
         if (e.level.empty()) e.level = unnamedStationLevel(station);
         e.confirmed = false;
@@ -43,6 +45,16 @@ StationDirectory::Change StationDirectory::record(int station, std::int32_t id,
     e.waiting = false;
     change.after = e.level;
     return change;
+}
+
+void StationDirectory::expire(int station) {
+    auto found = entries_.find(station);
+    if (found != entries_.end()) found->second.expired = true;
+}
+
+bool StationDirectory::confirmed(int station) const {
+    auto found = entries_.find(station);
+    return found != entries_.end() && found->second.confirmed && !found->second.expired;
 }
 
 std::optional<int> StationDirectory::numberOf(std::string_view level) const {

@@ -42,6 +42,11 @@ class StationDirectory {
     // "station-N" until it answers.
     Change record(int station, std::int32_t id, Clock::time_point now);
 
+    // The station left the link: whatever comes back in its place has its ID
+    // read before its packets get a level (it keeps its level meanwhile).
+    void expire(int station);
+    bool confirmed(int station) const;
+
     std::optional<int> numberOf(std::string_view level) const;
     std::map<int, std::string> levels() const;  // number -> level, stations with a level only
 
@@ -51,6 +56,7 @@ class StationDirectory {
         bool confirmed = false;  // the level is the ID the station gave
         bool waiting = false;
         bool heard = false;
+        bool expired = false;
         Clock::time_point lastHeard;
         Clock::time_point lastRead;
     };

@@ -22,7 +22,7 @@ class Commands(clitest.CliTest):
         self.assertFalse(self.heard("command", since, module=LOAD_CELL))  # only that tag
         since = time.monotonic()
         self.assertExit(self.lyx("wake", "--id", hex(COUNTER)), 0,
-                        f"module {COUNTER} (0x0A0B0D) is awake")
+                        f"module 0x0A0B0D ({COUNTER}) is awake")
         self.sim.wait_event("woken", since, match=lambda e: e.get("module") == str(COUNTER))
 
     def test_pause_one_module(self):
@@ -40,8 +40,10 @@ class Commands(clitest.CliTest):
     def test_a_sleep_nobody_hears_and_a_module_that_does_not_answer(self):
         self.assertExit(self.lyx("sleep", "999"), 1,
                         "no packet of tag 999 arrived within 5 s", "RT_NORESPONSE")
-        self.assertExit(self.lyx("read", "0x0A0B0E", "20"), 1,
-                        "cannot read parameter 20 of module 658190 (RT_NORESPONSE)")
+        done = self.lyx("read", "0x0A0B0E", "20")
+        self.assertExit(done, 1, "cannot read parameter 20 of module 0x0A0B0E (658190) "
+                                 "(RT_NORESPONSE)")
+        self.assertEqual(done.stderr.count("asking again"), 2, done.stderr)
         self.assertExit(self.lyx("wake", "--id", "0x0A0B0E"), 1, "did not wake (RT_NORESPONSE)")
 
     def test_stay_awake_repeats_its_broadcast(self):
@@ -52,18 +54,35 @@ class Commands(clitest.CliTest):
             self.assertHeard("command", since, module=module, code=3)
 
     def test_pair_a_module_powered_up_meanwhile(self):
+        # By default the station takes the module's channel (7), and says what that means.
         since = time.monotonic()
         lyx = self.start_lyx("pair", "--seconds", "8")
         self.sim.wait_event("bind-requested", since)
         self.assertTrue(self.sim.command("powerup 66051").startswith("ok"))
         self.assertEqual(lyx.process.wait(timeout=15), 0, lyx.errors())
-        self.assertIn("paired module 66051 (0x010203) tag 42", lyx.output())
+        self.assertEqual(lyx.output(), "paired module 0x010203 (66051) tag 42; base station 1 now "
+                                       "on channel 7; other modules on channel 1 are no longer "
+                                       "heard\n")
+        self.assertIn("the base station takes its radio channel", lyx.errors())
         self.assertHeard("paired", since, module=66051)
+        self.assertHeard("channel", since, station=1, code=7)
+        # With --keep-channel the module moves to the station's channel instead.
+        self.assertExit(self.lyx("channel", "1"), 0, "base station 1 is now on channel 1")
+        self.assertTrue(self.sim.command("powerdown 66051").startswith("ok"))
+        since = time.monotonic()
+        lyx = self.start_lyx("pair", "--seconds", "8", "--keep-channel")
+        self.sim.wait_event("bind-requested", since)
+        self.assertTrue(self.sim.command("powerup 66051").startswith("ok"))
+        self.assertEqual(lyx.process.wait(timeout=15), 0, lyx.errors())
+        self.assertEqual(lyx.output(), "paired module 0x010203 (66051) tag 42; it now uses "
+                                       "channel 1 of base station 1\n")
+        self.assertHeard("channel", since, module=66051, code=1)
+        self.assertFalse(self.heard("channel", since, station=1))
         self.assertExit(self.lyx("pair", "--seconds", "1"), 1,
                         "no module paired within 1 s (RT_NORESPONSE)")
 
     def test_station_and_its_channel(self):
-        self.assertExit(self.lyx("station"), 0, "base station 1: ID 4660 (0x001234), channel 1")
+        self.assertExit(self.lyx("station"), 0, "base station 1: ID 0x001234 (4660), channel 1")
         since = time.monotonic()
         self.assertExit(self.lyx("channel", "7"), 0, "base station 1 is now on channel 7")
         self.assertHeard("channel", since, station=1, code=7)
@@ -73,13 +92,41 @@ class Commands(clitest.CliTest):
         self.assertExit(self.lyx("read", hex(LOAD_CELL), "21"), 0, "LC-1")
         since = time.monotonic()
         self.assertExit(self.lyx("write", hex(LOAD_CELL), "20", "float", "2.5"), 0,
-                        "wrote parameter 20 of module 658188")
+                        "wrote parameter 20 of module 0x0A0B0C (658188)")
         self.assertHeard("written", since, module=LOAD_CELL, code=20)
         self.assertEqual(self.lyx("read", hex(LOAD_CELL), "20").stdout.strip(), "2.5")
         # The module refuses a value beyond its limits, and a read-only parameter.
         self.assertExit(self.lyx("write", hex(LOAD_CELL), "20", "float", "50"), 1,
                         "RT_INVALID_DATA")
         self.assertEqual(self.lyx("write", hex(LOAD_CELL), "21", "string", "x").returncode, 1)
+
+    def test_requests_that_change_nothing_are_asked_again_and_changes_never(self):
+        def lose_a_reply():
+            self.assertTrue(self.sim.command("fault 1 lose-replies=1").startswith("ok"))
+
+        lose_a_reply()
+        done = self.lyx("station")
+        self.assertExit(done, 0, "base station 1: ID 0x001234 (4660), channel 1")
+        self.assertIn("asking again (try 2 of 3)", done.stderr)
+        lose_a_reply()
+        done = self.lyx("read", hex(LOAD_CELL), "21")
+        self.assertExit(done, 0, "LC-1")
+        self.assertRegex(done.stderr, r"^lyx: cannot read parameter 21 of module 0x0A0B0C "
+                                      r"\(658188\) \(RT_\w+\); asking again \(try 2 of 3\)\n$")
+        lose_a_reply()
+        done = self.lyx("station", "--retries", "0")
+        self.assertExit(done, 2, "no base station 1 answers")
+        self.assertNotIn("asking again", done.stderr)
+        # A write whose answer is lost reached the module once, and is not sent again.
+        lose_a_reply()
+        since = time.monotonic()
+        done = self.lyx("write", hex(LOAD_CELL), "20", "float", "3")
+        self.assertExit(done, 2, "cannot write parameter 20 of module 0x0A0B0C (658188) "
+                                 "(RT_NOBASE)")
+        self.assertNotIn("asking again", done.stderr)
+        self.assertHeard("written", since, module=LOAD_CELL, code=20)
+        time.sleep(1)
+        self.assertEqual(len(self.sim.events_of("written", since)), 1)
 
     def test_send_a_packet_and_decode_a_store_and_forward_block(self):
         since = time.monotonic()
@@ -95,7 +142,13 @@ class Faults(clitest.CliTest):
     def test_bad_arguments_name_what_is_wrong(self):
         cases = [
             (("sleep",), "lyx sleep: missing TAG (or --all)"),
-            (("read", "0x0A0B0C"), "lyx read: missing ID and PARAM"),
+            (("read", "0x0A0B0C"), "lyx read: missing PARAM"),
+            (("read",), "lyx read: missing ID and PARAM"),
+            (("write", "0x0A0B0C", "20", "float"), "lyx write: missing VALUE"),
+            (("send", "500", "uint16"), "lyx send: missing VALUE"),
+            (("send", "500"), "lyx send: missing TYPE and VALUE"),
+            (("channel", "0"), "CHANNEL: '0' is out of range (from 1 to 255)"),
+            (("station", "--retries", "11"), "--retries: '11' is out of range (from 0 to 10)"),
             (("write", "1", "20", "double", "3"), "TYPE: 'double' is not one of uint8"),
             (("write", "1", "20", "uint8", "300"), "VALUE: '300' is out of range (from 0 to 255)"),
             (("monitor", "--tag", "70000"), "--tag: '70000' is out of range"),
@@ -126,7 +179,7 @@ class Faults(clitest.CliTest):
         self.start_simulator("station 1 serial com=5 id=0x000777 channel=3\n"
                              "module 0x000501 tag=501 channel=3 type=uint8 value=9 rate=10\n", args=())
         self.assertExit(self.lyx("station", "--port", "5"), 0,
-                        "base station 1: ID 1911 (0x000777), channel 3")
+                        "base station 1: ID 0x000777 (1911), channel 3")
         holder = self.start_lyx("monitor", "--port", "5")
         holder.wait_lines(1)  # it has the port
         self.assertExit(self.lyx("station", "--port", "5"), 2,

@@ -22,8 +22,8 @@ module 0x000302 tag=302 type=int32 wave=count rate={rate} power=off
 MODULES = ("0x000301", "0x000302")
 
 
-def counters(rate):
-    return COUNTERS.format(rate=rate)
+def counters(rate, station="station 1 usb channel=1 id=0x001234"):
+    return COUNTERS.format(rate=rate).replace("station 1 usb channel=1 id=0x001234", station)
 
 
 def csv_rows(paths):
@@ -123,12 +123,57 @@ class Log(clitest.CliTest):
         lyx = self.start_log(path)
         wait_for(lambda: len(csv_rows([path])) >= 20, timeout=15, what="rows")
         self.assertTrue(self.sim.command("unplug 1").startswith("ok"))
+        wait_for(lambda: "base station 1 is gone from USB" in lyx.errors(), timeout=5,
+                 what="the line saying the station went")
         time.sleep(1.0)
         before = len(csv_rows([path]))
         self.assertTrue(self.sim.command("plug 1").startswith("ok"))
         wait_for(lambda: len(csv_rows([path])) >= before + 20, timeout=15,
                  what="rows after the base station came back")
         self.assertEqual(lyx.stop(), 0, lyx.errors())
+        self.assertEqual(lyx.errors().count("base station 1 is gone from USB"), 1, lyx.errors())
+        self.assertEqual(lyx.errors().count("base station 1 is back on USB"), 1, lyx.errors())
+
+    def test_a_serial_base_station_unplugged_and_plugged_in_again_loses_nothing_later(self):
+        sim = self.start_simulator(counters(50, "station 1 serial com=5 channel=1 id=0x001234"))
+        path = self.workspace.path("serial.csv")
+        lyx = self.start_log(path, "--port", "5")
+        link = "serial port COM5 at 115200 baud"
+        wait_for(lambda: len(csv_rows([path])) >= 20, timeout=15, what="rows")
+        self.assertTrue(sim.command("unplug 1").startswith("ok"))
+        wait_for(lambda: f"the base station is gone from {link}" in lyx.errors(), timeout=5,
+                 what="the line saying the station went")
+        time.sleep(1.0)
+        self.assertTrue(sim.command("plug 1").startswith("ok"))
+        wait_for(lambda: f"the base station is back on {link}" in lyx.errors(), timeout=5,
+                 what="the line saying the station came back")
+        before = len(csv_rows([path]))
+        wait_for(lambda: len(csv_rows([path])) >= before + 50, timeout=15,
+                 what="rows after the base station came back")
+        counts = self.stop_modules()
+        self.assertEqual(lyx.stop(), 0, lyx.errors())
+        rows = csv_rows([path])
+        # The packets sent before the plug that came out of the simulator: those of each tag
+        # whose event precedes the "plugged" event.
+        with sim._lock:
+            events = [e for _, e in sim.events]
+        plugged = next(i for i, e in enumerate(events)
+                       if e["kind"] == "plugged" and e.get("station") == "1")
+        for tag, count in zip((301, 302), counts):
+            sent_before = len([e for e in events[:plugged]
+                               if e["kind"] == "data" and e.get("code") == str(tag)])
+            values = [int(r["value"]) for r in rows if int(r["tag"]) == tag]
+            self.assertEqual(values, sorted(set(values)), f"tag {tag}: once each, in order")
+            # Before: from the first on, up to what was on its way when the line went.
+            early = [v for v in values if v < sent_before]
+            self.assertEqual(early, list(range(len(early))), f"tag {tag}: before the unplug")
+            self.assertGreater(len(early), 5, f"tag {tag}")
+            # Packet n carries n: every packet sent after the plug is there.
+            self.assertEqual([v for v in values if v >= sent_before],
+                             list(range(sent_before, count)), f"tag {tag}: after the plug")
+            self.assertGreater(count - sent_before, 40, f"tag {tag}")
+        self.assertEqual(lyx.errors().count("is gone from"), 1, lyx.errors())
+        self.assertEqual(lyx.errors().count("is back on"), 1, lyx.errors())
 
     def test_sigkill_loses_at_most_the_last_second_and_leaves_whole_rows(self):
         sim = self.start_simulator(counters(100))

@@ -277,8 +277,9 @@ class Commands(CommandNetwork):
         self.assertTrue(self.sim.command("powerup 66051").startswith("ok"))
         reply = json.loads(self.replies.wait("lyx/cmd/pair/result")[0].payload)
         self.assertEqual(reply["id"], "pairing")
-        self.assertReply(reply, 0, "RT_ACK", "paired module 66051")
-        self.assertEqual((reply["module"], reply["tag"]), (66051, 42))
+        self.assertReply(reply, 0, "RT_ACK", "paired module 0x010203 (66051)")
+        # The station took the module's channel, and the reply says where it is now.
+        self.assertEqual((reply["module"], reply["tag"], reply["channel"]), (66051, 42, 7))
 
         since = time.monotonic()
         self.assertReply(self.request("lyx/001234/cmd/channel", {"channel": 9}), 0, "RT_ACK")
@@ -688,7 +689,13 @@ class Faults(MqttTest):
         self.wait_online(sub)
         self.power("up", 101)
         sub.wait("lyx/001234/101/packet", count=10)
+        self.assertEqual(sub.wait("lyx/001234/status")[-1].payload, "online")
         self.assertTrue(sim.command("unplug 1").startswith("ok"))
+        # The station is offline, retained; the gateway stays online.
+        self.assertEqual(sub.wait("lyx/001234/status", count=2)[-1].payload, "offline")
+        late = self.subscribe(broker, "lyx/001234/status")
+        self.assertEqual([(m.payload, m.retain) for m in late.wait()], [("offline", True)])
+        self.assertIn("base station 1 (001234) is gone from USB", gateway.errors())
         time.sleep(6)  # long enough a silence for another station to have taken the slot
         self.assertTrue(sim.command("station 1 id=0x005678").startswith("ok"))
         before = len(sub.messages("lyx/001234/101/packet"))
@@ -696,6 +703,10 @@ class Faults(MqttTest):
         sub.wait("lyx/005678/101/packet", count=20)
         self.assertIn("base station 1 is now 005678 (was 001234)", gateway.errors())
         self.assertEqual(len(sub.messages("lyx/001234/101/packet")), before)
+        self.assertEqual(sub.wait("lyx/005678/status")[-1].payload, "online")
+        self.assertEqual([m.payload for m in sub.messages("lyx/001234/status")],
+                         ["online", "offline"])
+        self.assertEqual([m.payload for m in sub.messages(STATUS)], ["online"])
         values = [json.loads(m.payload)["value"] for m in sub.messages()
                   if m.topic.endswith("/101/packet")]
         self.assertEqual(values, sorted(set(values)))
@@ -703,6 +714,45 @@ class Faults(MqttTest):
         publish(broker, "lyx/005678/cmd/station", '{"id":"replugged"}')
         reply = json.loads(sub.wait("lyx/005678/cmd/station/result")[0].payload)
         self.assertEqual((reply["id"], reply["station_id"]), ("replugged", 0x005678))
+
+    def test_a_serial_station_that_goes_is_offline_and_online_again_with_every_later_packet(self):
+        broker = self.start_broker()
+        # Packet n of the counter carries n.
+        sim = self.start_simulator("station 1 serial com=5 channel=1 id=0x001234\n"
+                                   "module 0x000101 tag=101 type=int32 wave=count rate=40 "
+                                   "power=off\n")
+        sub = self.subscribe(broker, "lyx/#")
+        gateway = self.start_gateway(broker, "--port", "5")
+        self.wait_online(sub)
+        self.assertEqual(sub.wait("lyx/001234/status")[-1].payload, "online")
+        self.power("up", 101)
+        sub.wait("lyx/001234/101/packet", count=10)
+        self.assertTrue(sim.command("unplug 1").startswith("ok"))
+        self.assertEqual(sub.wait("lyx/001234/status", count=2)[-1].payload, "offline")
+        time.sleep(1)
+        self.assertTrue(sim.command("plug 1").startswith("ok"))
+        self.assertEqual(sub.wait("lyx/001234/status", count=3)[-1].payload, "online")
+        sub.wait("lyx/001234/101/packet", count=len(self.packets(sub, 101)) + 20)
+        self.power("down", 101)
+        time.sleep(0.5)
+        with sim._lock:
+            events = [e for _, e in sim.events]
+        plugged = next(i for i, e in enumerate(events) if e["kind"] == "plugged")
+        sent_before = len([e for e in events[:plugged] if e["kind"] == "data"])
+        sent = self.sent(101)
+        wait_for(lambda: [p["value"] for p in self.packets(sub, 101)][-1] == sent - 1,
+                 what="the last packet")
+        values = [p["value"] for p in self.packets(sub, 101)]
+        self.assertEqual(values, sorted(set(values)))
+        # Every packet sent once the station was back.
+        self.assertEqual([v for v in values if v >= sent_before], list(range(sent_before, sent)))
+        self.assertEqual([m.payload for m in sub.messages(STATUS)], ["online"])
+        link = "serial port COM5 at 115200 baud"
+        self.assertIn(f"the base station (001234) is gone from {link}", gateway.errors())
+        self.assertIn(f"the base station (001234) is back on {link}", gateway.errors())
+        self.assertEqual(gateway.stop(signal.SIGTERM), 0)
+        # Not served any more once the gateway stops.
+        self.assertEqual(sub.wait("lyx/001234/status", count=4)[-1].payload, "offline")
 
 
 class Security(MqttTest):

@@ -58,6 +58,8 @@ TEST(MqttCommandBodies, RefusedWithTheReason) {
     EXPECT_EQ(refused("sleep", R"({"tag":2.5})"),
               "tag: expected a whole number from 1 to 65535, got 2.5");
     EXPECT_EQ(refused("pause", R"({"all":1})"), "all: expected true or false, got 1");
+    EXPECT_EQ(refused("channel", R"({"channel":0})"),
+              "channel: '0' is out of range (from 1 to 255)");
     EXPECT_EQ(refused("read", R"({"module":1})"), R"("param" is missing)");
     EXPECT_EQ(refused("read", R"({"module":16777216,"param":1})"),
               "module: '16777216' is out of range (from 0 to 16777215)");

@@ -1,34 +1,16 @@
 #include "ports/port_names.hpp"
 
-#include <sys/stat.h>
-
-#include <cstdlib>
+#include "lyx/ports/serial_ports.hpp"
 
 namespace lyx::drv {
 
-namespace {
-std::string env(const char *name) {
-    const char *value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-}  // namespace
-
+// The rule is shared with the programs that explain a port that cannot be opened.
 std::string portFolder() {
-    std::string folder = env("LYX_PORT_DIR");
-    if (!folder.empty()) return folder;
-    std::string config = env("XDG_CONFIG_HOME");
-    if (config.empty()) config = env("HOME") + "/.config";
-    return config + "/lyx/ports";
+    return ports::portFolder();
 }
 
 std::string serialDevicePath(int port) {
-    if (port < 1) return {};
-    std::string entry = portFolder() + "/COM" + std::to_string(port);
-    // An entry that exists is used even when it points nowhere: opening it then
-    // fails, rather than silently opening some other port.
-    struct stat info {};
-    if (::lstat(entry.c_str(), &info) == 0) return entry;
-    return "/dev/ttyS" + std::to_string(port - 1);
+    return ports::serialDevicePath(port);
 }
 
 }  // namespace lyx::drv

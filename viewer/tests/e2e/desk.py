@@ -163,6 +163,22 @@ class Viewer:
         end_process(self.process)
 
 
+def top_level_of(pid, name):
+    """The showing top-level accessible named `name` of process `pid` (a window, a dialog or
+    a message box), or None."""
+    for app in pyatspi.Registry.getDesktop(0):
+        try:
+            if app is None or app.get_process_id() != pid:
+                continue
+            for i in range(app.childCount):
+                child = app.getChildAtIndex(i)
+                if child is not None and child.name == name and is_showing(child):
+                    return child
+        except Exception:
+            continue
+    return None
+
+
 def first(node, role, name):
     """The first accessible at or below `node` with this role and name, or None."""
     if node is None:

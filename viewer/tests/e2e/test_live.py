@@ -110,6 +110,27 @@ class LiveDisplay(desk.ViewerTest):
             self.wait_enabled(name, timeout=5)
         self.assertFalse(desk.is_showing(lost))
 
+    def test_a_serial_station_unplugged_loses_the_signal_and_plugged_in_again_is_shown_again(self):
+        self.start_simulator(self.scenario("station 1 serial com=5 channel=1 id=0x001234\n"
+                                           "module 0x0A0B0C tag=1234 type=float value=12.5 "
+                                           "rate=5\n"), ("--trace-data",))
+        viewer = self.start_viewer(("--port", "5"))
+        desk.wait_for(lambda: viewer.title() == "Lyx Glance - 4D2", timeout=10,
+                      what="the module followed")
+        lost = viewer.wait_find(description="Signal", role=pyatspi.ROLE_LABEL)
+        display = self.display()
+        desk.wait_for(lambda: display.name == "12.500", timeout=5, what="the value shown")
+        self.assertTrue(self.sim.command("unplug 1").startswith("ok"))
+        desk.wait_for(lambda: desk.is_showing(lost), timeout=6, what="the lost-signal indicator")
+        self.assertEqual(display.name, "------")
+        self.assertTrue(self.sim.command("set 0x0A0B0C value=7.25").startswith("ok"))
+        plugged = time.monotonic()
+        self.assertTrue(self.sim.command("plug 1").startswith("ok"))
+        # Two whole digits, as the display had before.
+        desk.wait_for(lambda: display.name == "07.250", timeout=5, what="the value after the plug")
+        self.assertFalse(desk.is_showing(lost))
+        self.assertLess(time.monotonic() - plugged, 3)
+
     def test_a_module_hears_stay_awake_commands_while_the_viewer_runs(self):
         sim, viewer = self.start("station 1 usb channel=1\n"
                                  "module 0x0A0B0C tag=1234 type=float value=3 rate=1\n")

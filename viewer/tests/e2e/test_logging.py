@@ -7,6 +7,8 @@ viewer killed while it logs.
                                        --version X.Y.Z
 """
 
+import csv
+import io
 import os
 import re
 import signal
@@ -58,7 +60,7 @@ class Logging(desk.ViewerTest):
         lines = content.split(b"\r\n")
         self.assertEqual(lines[-1], b"", "the file ends with CR LF")
         self.assertEqual(lines[0], b"mS Elapsed,Value,Time Stamp")
-        rows = [line.decode().split(",") for line in lines[1:-1]]
+        rows = list(csv.reader(io.StringIO(content.decode(), newline="")))[1:]
         values = [float(r[1]) for r in rows]
         elapsed = [int(r[0]) for r in rows]
         self.assertEqual(elapsed, sorted(elapsed))
@@ -123,15 +125,51 @@ class Logging(desk.ViewerTest):
             content = f.read()
         lines = content.split(b"\r\n")
         self.assertEqual(lines[0], b"mS Elapsed,Value,Time Stamp")
-        whole = [line for line in lines[1:-1]]
         self.assertEqual(lines[-1], b"", "the last row is whole")
+        whole = list(csv.reader(io.StringIO(content.decode(), newline="")))[1:]
         # Elapsed, value, then the time stamp ending in ":" and its milliseconds.
-        row_shape = re.compile(rb"^\d+,-?\d+(\.\d+)?(E[+-]\d+)?,.+ \d\d?:\d\d:\d\d:\d{1,3}$")
         for row in whole:
-            self.assertRegex(row, row_shape)
+            self.assertEqual(len(row), 3, row)
+            self.assertRegex(row[0], r"^\d+$")
+            self.assertRegex(row[1], r"^-?\d+(\.\d+)?(E[+-]\d+)?$")
+            self.assertRegex(row[2], r".+ \d\d?:\d\d:\d\d:\d{1,3}$")
         # At least the rows of the first two seconds (five a second).
         self.assertGreaterEqual(len(whole), 10, whole)
-        self.assertTrue(any(int(r.split(b",")[0]) >= 1900 for r in whole))
+        self.assertTrue(any(int(r[0]) >= 1900 for r in whole))
+
+    def test_the_log_reads_back_as_three_columns_in_a_point_and_a_comma_locale(self):
+        self.start_simulator(self.scenario(COUNTER.format(rate=10)), ("--trace-data",))
+        # The long dates of both hold a comma; the second separates with ";".
+        for locale, separator in (("en_US.UTF-8", ","), ("de_DE.UTF-8", ";")):
+            with self.subTest(locale=locale):
+                self.workspace.env["LC_ALL"] = locale
+                viewer = self.start_viewer()
+                desk.wait_for(lambda: viewer.title() == "Lyx Glance - 4D2", timeout=10,
+                              what="the module followed")
+                path = self.workspace.path(f"{locale}.csv")
+                _, stop = viewer.start_logging(path)
+                time.sleep(1.5)
+                viewer.click(stop)
+                desk.wait_for(lambda: viewer.find(name="Log", role=pyatspi.ROLE_PUSH_BUTTON,
+                                                  showing=True), timeout=5, what="logging stopped")
+                viewer.stop()
+                with open(path, newline="", encoding="utf-8") as f:
+                    rows = list(csv.reader(f, delimiter=separator))
+                self.assertEqual(rows[0], ["mS Elapsed", "Value", "Time Stamp"])
+                self.assertGreaterEqual(len(rows), 6)
+                for row in rows[1:]:
+                    self.assertEqual(len(row), 3, row)
+                    int(row[0])
+                    float(row[1].replace(",", "."))
+                    self.assertIn(",", row[2])
+                    self.assertRegex(row[2], r" \d\d?:\d\d:\d\d\D*:\d{1,3}$")
+                try:
+                    import pandas
+                except ImportError:
+                    continue
+                table = pandas.read_csv(path, sep=separator)
+                self.assertEqual(list(table.columns), ["mS Elapsed", "Value", "Time Stamp"])
+                self.assertEqual(table.shape, (len(rows) - 1, 3))
 
 
 if __name__ == "__main__":

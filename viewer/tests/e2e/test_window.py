@@ -8,6 +8,8 @@ protocol.
 """
 
 import os
+import signal
+import subprocess
 import time
 
 import pyatspi
@@ -80,6 +82,40 @@ class ViewerWindow(desk.ViewerTest):
         viewer.process.terminate()
         self.assertEqual(viewer.wait_exit(timeout=20), 0)
         self.assertIn(("settings", "width"), desk.read_ini(self.workspace.ini_file))
+
+    def test_a_signal_while_a_start_up_box_waits_ends_the_program_as_a_close_does(self):
+        # No simulator: no base station, so the start-up says so in a box and waits.
+        for sig in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=sig.name):
+                process = subprocess.Popen([os.path.join(self.build.bin, "LyxGlance")],
+                                           env=self.workspace.env)
+                try:
+                    box = desk.wait_for(lambda: desk.top_level_of(process.pid, "No Base Station"),
+                                        timeout=30, what="the No Base Station box")
+                    self.assertTrue(desk.is_showing(box))
+                    if sig == signal.SIGTERM:
+                        os.makedirs(self.args.gallery, exist_ok=True)
+                        subprocess.run(["import", "-window", "root",
+                                        self.gallery("lyxglance-no-base-station.png")],
+                                       check=True)
+                    process.send_signal(sig)
+                    self.assertEqual(process.wait(timeout=20), 0)
+                finally:
+                    desk.end_process(process)
+                values = desk.read_ini(self.workspace.ini_file)
+                self.assertEqual(values[("settings", "width")], "12000")
+                os.remove(self.workspace.ini_file)
+
+    def test_an_unknown_option_is_refused_without_a_window(self):
+        done = subprocess.run([os.path.join(self.build.bin, "LyxGlance"), "--bogus", "delta"],
+                              env=self.workspace.env, capture_output=True, text=True, timeout=30)
+        self.assertEqual(done.returncode, 2)
+        self.assertEqual(done.stdout, "")
+        self.assertEqual(done.stderr,
+                         'LyxGlance: Unknown option "--bogus".\n'
+                         "Usage: LyxGlance [--port N [--baud RATE]] [delta]\n"
+                         "Try 'LyxGlance --help' for more.\n")
+        self.assertFalse(os.path.exists(self.workspace.ini_file))
 
 
 if __name__ == "__main__":

@@ -57,6 +57,11 @@ struct StationConfig {
     bool usb = false;
     std::string usbFolder;
     std::string usbName;  // empty: "basestation-<number>"
+    // At most one report per this time, as a full-speed device's interrupt
+    // endpoint sends one per millisecond: frames that come sooner wait and share
+    // the next report (up to 64 KiB wait; more are dropped). 0: every frame goes
+    // at once in reports of its own.
+    std::chrono::milliseconds reportEvery{0};
 
     // Served on a pseudo-terminal; with `com` > 0 also as <portFolder>/COM<com>.
     bool serialPort = false;
