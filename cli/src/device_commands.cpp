@@ -25,6 +25,8 @@ constexpr std::uint8_t kWakeParameter = 50;
 constexpr std::uint8_t kUseRemoteSettings = 255;
 constexpr std::uint8_t kKeepStationSettings = 0;
 constexpr milliseconds kStayAwakeRepeat{3000};
+constexpr milliseconds kPairPoll{20};
+constexpr milliseconds kPairGrace{2000};
 
 Outcome done(std::string message) {
     return {0, "", std::move(message), {}};
@@ -261,8 +263,26 @@ Outcome pair(Network &net, int n, int seconds, bool configuration, bool keepChan
     const auto duration = static_cast<std::uint8_t>(seconds);
     const std::uint8_t settings = keepChannel ? kKeepStationSettings : kUseRemoteSettings;
     const int before = net.dp().get_BaseStationChannel(bs);
-    const std::int16_t result = configuration ? net.dp().PairConfig(bs, settings, duration, id, tag)
-                                              : net.dp().Pair(bs, settings, duration, id, tag);
+    std::int16_t result = 0;
+    if (auto pairing = net.pairing()) {
+        // Started without waiting, so that the packets of every module keep arriving (and
+        // reach the gateway's subscribers) while a module is awaited; the driver's answer is
+        // looked at between them.
+        result = pairing->PairStart(bs, settings, configuration, duration);
+        const auto deadline = Clock::now() + std::chrono::seconds(seconds) + kPairGrace;
+        if (result == 0) {
+            while ((result = pairing->PairPoll(id, tag)) == 99) {
+                if (Clock::now() > deadline) {
+                    result = 1;  // the driver's own time-out should have come first
+                    break;
+                }
+                dispatchFor(kPairPoll);
+            }
+        }
+    } else {
+        result = configuration ? net.dp().PairConfig(bs, settings, duration, id, tag)
+                               : net.dp().Pair(bs, settings, duration, id, tag);
+    }
     if (result == 0) {
         // Where the station listens now: pairing may have moved it.
         const int after = net.dp().get_BaseStationChannel(bs);

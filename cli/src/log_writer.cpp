@@ -171,7 +171,17 @@ void LogWriter::tick(Clock::time_point now) {
 void LogWriter::add(const Packet &p) {
     if (fd_ < 0) throw LogError("the log " + path_ + " is closed");
     if (p.time >= rotateAt_) rotate(p.time);
-    std::string row = options_.format == LogFormat::Csv ? csvRow(p) : jsonObject(p, true);
+    std::string row;
+    if (options_.format == LogFormat::Csv) {
+        row = csvRow(p);
+    } else {
+        PacketLabels labels;
+        if (const auto it = options_.names.find(p.tag); it != options_.names.end()) {
+            labels.name = it->second.name;
+            labels.unit = it->second.unit;
+        }
+        row = jsonObject(p, true, labels);
+    }
     row += '\n';
     if (options_.rotateSize > 0 && fileSize_ > headerSize_ &&
         fileSize_ + row.size() > options_.rotateSize)

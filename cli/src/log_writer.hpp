@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "lyx/tags/tag_file.hpp"
 #include "packet.hpp"
 
 namespace lyx::cli {
@@ -22,6 +23,7 @@ struct LogOptions {
     LogFormat format = LogFormat::Csv;
     std::uint64_t rotateSize = 0;  // bytes; 0 = no rotation by size
     double rotateEvery = 0;        // seconds; 0 = no rotation by time
+    tags::TagNames names{};        // JSON Lines rows get the name and unit of their tag
 };
 
 // A file could not be opened, written or closed; nothing more is logged.

@@ -127,6 +127,10 @@ dataprovider::LinkStatistics Network::linkStatistics() {
     return {};
 }
 
+platform::Ref<dataprovider::IPairing> Network::pairing() {
+    return dp_.query<dataprovider::IPairing>();
+}
+
 bool Network::stationOnLink(int station) {
     auto link = dp_.query<dataprovider::ILinkStatistics>();
     if (!link) return true;

@@ -84,6 +84,8 @@ class Network {
 
     // The link's counters (all zero when the component does not give them).
     dataprovider::LinkStatistics linkStatistics();
+    // Pairing that lets packets through while it waits; null when the component has none.
+    platform::Ref<dataprovider::IPairing> pairing();
 
   private:
     class Sink;

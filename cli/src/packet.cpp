@@ -194,7 +194,7 @@ std::string jsonString(std::string_view text) {
     return out;
 }
 
-std::string jsonObject(const Packet &p, bool withSinceStart) {
+std::string jsonObject(const Packet &p, bool withSinceStart, const PacketLabels &labels) {
     std::string out = "{\"time\":\"" + isoTime(p.time, true) + "\"";
     if (withSinceStart) out += ",\"ms\":" + std::to_string(p.sinceStartMs);
     out += ",\"station\":" + std::to_string(p.station);
@@ -205,8 +205,13 @@ std::string jsonObject(const Packet &p, bool withSinceStart) {
     out += ",\"rssi\":" + std::to_string(p.rssi);
     out += ",\"cv\":" + std::to_string(p.cv);
     out += std::string(",\"batt_low\":") + (p.battLow ? "true" : "false");
-    out += std::string(",\"error\":") + (p.error ? "true" : "false") + "}";
-    return out;
+    out += std::string(",\"error\":") + (p.error ? "true" : "false");
+    if (labels.withStationId)
+        out += ",\"station_id\":" +
+               (labels.stationId.empty() ? std::string("null") : jsonString(labels.stationId));
+    if (!labels.name.empty()) out += ",\"name\":" + jsonString(labels.name);
+    if (!labels.unit.empty()) out += ",\"unit\":" + jsonString(labels.unit);
+    return out + "}";
 }
 
 std::string_view csvHeader() {

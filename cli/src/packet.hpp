@@ -40,11 +40,22 @@ std::string displayValue(std::string_view value);
 // One line for a terminal or a pipe.
 std::string textLine(const Packet &p);
 
+// Fields a JSON object gets after the packet's own, where known.
+struct PacketLabels {
+    // The gateway's "station_id": the base station's ID as its topic level gives it
+    // ("001234"); empty for a station that gave none (null).
+    bool withStationId = false;
+    std::string stationId;
+    // From the tag file: "name" and "unit", each left out when empty.
+    std::string name;
+    std::string unit;
+};
+
 // A JSON object, no line end: time, ms (when `withSinceStart`), station, tag,
 // value (a number where the text is one, else a string; binary as hex; null
 // when empty) and value_type ("none", "number", "text" or "binary"), status, rssi, cv, batt_low,
-// error.
-std::string jsonObject(const Packet &p, bool withSinceStart);
+// error, then the labels.
+std::string jsonObject(const Packet &p, bool withSinceStart, const PacketLabels &labels = {});
 
 // The value as a JSON literal (number, string, hex string or null) and the
 // name of its kind ("none", "number", "text", "binary").

@@ -60,6 +60,7 @@ int monitor(const Arguments &args) {
     const auto tags = tagFilter(args);
     const bool json = args.has("--json");
     const LinkOptions link = LinkOptions::from(args);
+    const tags::TagNames names = tagFile(args).names;
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     EventLoop loop;
     Network net(link);
@@ -67,7 +68,17 @@ int monitor(const Arguments &args) {
     net.addPacketHandler([&](const Packet &p) {
         if (!accepts(tags, p.tag)) return;
         ++counts[p.tag];
-        const std::string line = json ? jsonObject(p, false) : textLine(p);
+        std::string line;
+        if (json) {
+            PacketLabels labels;
+            if (const auto it = names.find(p.tag); it != names.end()) {
+                labels.name = it->second.name;
+                labels.unit = it->second.unit;
+            }
+            line = jsonObject(p, false, labels);
+        } else {
+            line = textLine(p);
+        }
         std::fputs(line.c_str(), stdout);
         std::fputc('\n', stdout);
     });
@@ -94,8 +105,10 @@ int table(const Arguments &args) {
     const auto wanted = tagFilter(args);
     const LinkOptions link = LinkOptions::from(args);
     const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+    const tags::TagNames names = tagFile(args).names;
     tags::TagTable model;
-    nameTags(model, args.values("--name"));
+    tags::describeAll(model, names);
+    nameTags(model, args.values("--name"));  // given on the command line: over the file's
     EventLoop loop;
     Network net(link);
     net.addPacketHandler([&](const Packet &p) {
@@ -173,6 +186,7 @@ int log(const Arguments &args) {
         options.rotateEvery = parseDuration(*every, "--rotate-every");
     const auto tags = tagFilter(args);
     const LinkOptions link = LinkOptions::from(args);
+    options.names = tagFile(args).names;
     EventLoop loop;
     std::unique_ptr<LogWriter> writer;
     try {
@@ -235,6 +249,19 @@ const OptionSpec kTagOption{"--tag", "T", "only tag T (repeat, or T1,T2,...)", t
 
 }  // namespace
 
+OptionSpec tagsOption() {
+    return {"--tags", "FILE",
+            "name the tags from FILE (default ${XDG_CONFIG_HOME:-~/.config}/lyx/tags.ini)"};
+}
+
+tags::LoadedTags tagFile(const Arguments &args) {
+    try {
+        return tags::loadTagFile(args.value("--tags"));
+    } catch (const tags::TagFileError &e) {
+        throw Failure(2, std::string("tag file ") + e.what());
+    }
+}
+
 std::vector<int> tagFilter(const Arguments &args) {
     std::vector<int> tags;
     for (const std::string &value : args.values("--tag")) {
@@ -251,22 +278,28 @@ std::vector<int> tagFilter(const Arguments &args) {
 
 std::vector<Subcommand> streamSubcommands() {
     return {
-        {"monitor", "[--tag T]... [--json]", "print every packet as it arrives",
+        {"monitor", "[--tag T]... [--json] [--tags FILE]", "print every packet as it arrives",
          "One line per packet: local time, base station, tag (decimal and hex), value, status, "
          "RSSI, CV and the battery-low and error flags. With --json, one JSON object per line "
          "(value as a number where it is one; value_type says number, text, binary (hex) or "
-         "none). Ctrl-C ends it with a count of packets per tag on standard error.",
-         withLink({kTagOption, {"--json", "", "JSON Lines instead of text"}}), monitor},
-        {"table", "[--tag T]... [--name TAG=NAME]...", "a live table of every module heard",
-         "One row per tag: its name (with --name), last value, age, packets per second, RSSI, "
-         "CV, status and flags; a row turns stale after 3 s without a packet. The table fits "
-         "the terminal: a narrow one drops status, CV, RSSI, station, flags and packets per "
-         "second, in that order, before tag, name, value, age and state. On a terminal the "
-         "table is redrawn in place up to four times a second; otherwise a plain snapshot is "
-         "printed every second.",
-         withLink({kTagOption, {"--name", "TAG=NAME", "show NAME for tag TAG (repeatable)", true}}),
+         "none; name and unit where the tag file gives them). Ctrl-C ends it with a count of "
+         "packets per tag on standard error.",
+         withLink({kTagOption, {"--json", "", "JSON Lines instead of text"}, tagsOption()}),
+         monitor},
+        {"table", "[--tag T]... [--tags FILE] [--name TAG=NAME]...",
+         "a live table of every module heard",
+         "One row per tag: its name (from the tag file, or --name), last value and unit, age, "
+         "packets per second, RSSI, CV, status and flags; a row turns stale after 3 s without a "
+         "packet (or the timeout the tag file gives the tag). The table fits the terminal: a "
+         "narrow one drops status, CV, RSSI, station, flags and packets per second, in that "
+         "order, before tag, name, value, age and state. On a terminal the table is redrawn in "
+         "place up to four times a second; otherwise a plain snapshot is printed every second.",
+         withLink({kTagOption, tagsOption(),
+                   {"--name", "TAG=NAME", "show NAME for tag TAG (repeatable)", true}}),
          table},
-        {"log", "FILE [--format csv|jsonl] [--tag T]... [--rotate-size SIZE] [--rotate-every TIME]",
+        {"log",
+         "FILE [--format csv|jsonl] [--tag T]... [--rotate-size SIZE] [--rotate-every TIME] "
+         "[--tags FILE]",
          "log every packet to CSV or JSON Lines files",
          "FILE may hold strftime fields (run-%Y%m%d-%H%M%S.csv), expanded when each file is "
          "opened. CSV columns: time (local, ISO-8601 with offset), ms (since the start), station, "
@@ -275,12 +308,14 @@ std::vector<Subcommand> streamSubcommands() {
          "added). Rows are written at least every second and the file is synced when it is "
          "closed. SIGINT and SIGTERM close it cleanly; a write that fails (disk full, file "
          "unwritable) is reported and the program ends with status 1. The format follows the "
-         "file's extension (.jsonl) unless --format is given.",
+         "file's extension (.jsonl) unless --format is given; JSON Lines rows also carry the "
+         "name and unit the tag file gives their tag.",
          withLink(
              {{"--format", "csv|jsonl", "the file format"},
               kTagOption,
               {"--rotate-size", "SIZE", "start a new file before one grows past SIZE (64k, 10M)"},
-              {"--rotate-every", "TIME", "start a new file every TIME (30s, 10min, 1h, 1d)"}}),
+              {"--rotate-every", "TIME", "start a new file every TIME (30s, 10min, 1h, 1d)"},
+              tagsOption()}),
          log},
     };
 }

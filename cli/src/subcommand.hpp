@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "arguments.hpp"
+#include "lyx/tags/tag_file.hpp"
 
 namespace lyx::cli {
 
@@ -33,5 +34,11 @@ std::string helpText(const Subcommand &command);
 // Tag numbers from --tag options, each a number or a comma-separated list;
 // empty means every tag.
 std::vector<int> tagFilter(const Arguments &args);
+
+// --tags FILE: the tag file to name the tags from (the default file when not given).
+OptionSpec tagsOption();
+// The tag file of --tags, else the default one where there is one; raises Failure(2) naming
+// the file, the line and the fault when it cannot be used.
+tags::LoadedTags tagFile(const Arguments &args);
 
 }  // namespace lyx::cli

@@ -104,7 +104,10 @@ std::string renderTable(const tags::TagTable &table, tags::TagTable::Clock::time
         if (last.error) flags += flags.empty() ? "error" : " error";
         std::string value = displayValue(last.value);
         row.numericValue = classify(last.value) == ValueKind::Number;
-        const std::string &name = table.info(tag).name;
+        const tags::TagInfo &info = table.info(tag);
+        // The tag file's unit after a number.
+        if (!info.unit.empty() && row.numericValue) value += " " + info.unit;
+        const std::string &name = info.name;
         named = named || !name.empty();
         row.cells = {std::to_string(tag),
                      name.empty() ? "-" : name,

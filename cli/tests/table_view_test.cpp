@@ -40,6 +40,13 @@ TEST(TableView, ShowsEachTagsLastReadingAndDimsStaleRowsOnATerminal) {
               "TAG STATION VALUE  AGE PKT/S RSSI CV STATUS FLAGS STATE");
     const std::string narrow = renderTable(model, t, 20, false);
     EXPECT_EQ(narrow.substr(0, narrow.find('\n')).size(), 20u);
+    // The tag file's names, and its unit after a number only.
+    model.describe(5, {"Crane load", "kg"});
+    model.describe(9, {"Hook", "kg"});
+    const std::string named = renderTable(model, t, 200, false);
+    EXPECT_NE(named.find("Crane load"), std::string::npos) << named;
+    EXPECT_NE(named.find("20 kg"), std::string::npos) << named;
+    EXPECT_EQ(named.find("x kg"), std::string::npos) << named;
 }
 
 std::vector<std::string> lines(const std::string &text) {

@@ -31,7 +31,7 @@ inline constexpr int kVersionMajor = LYX_DATAPROVIDER_VERSION_MAJOR;
 inline constexpr int kVersionMinor = LYX_DATAPROVIDER_VERSION_MINOR;
 
 class DataProvider final
-    : public platform::Implements<IDataProvider, platform::EventSource, ILinkStatistics> {
+    : public platform::Implements<IDataProvider, platform::EventSource, ILinkStatistics, IPairing> {
   public:
     // A new object with its private driver copy made and loaded. Raises the
     // file error when the driver file cannot be copied.
@@ -93,6 +93,11 @@ class DataProvider final
 
     // --- ILinkStatistics ---
     LinkStatistics GetLinkStatistics() override;
+
+    // --- IPairing ---
+    std::int16_t PairStart(std::uint8_t BaseStation, std::uint8_t UseRemoteSettings,
+                           bool Configuration, std::uint8_t Duration) override;
+    std::int16_t PairPoll(std::int32_t &ID, std::int32_t &DataTag) override;
 
     // --- inside the component and its tests ---
     std::int32_t instance() const { return mInstance; }

@@ -120,6 +120,16 @@ std::int16_t DataProvider::PairConfig(std::uint8_t BaseStation, std::uint8_t Use
         driver().BIND(BaseStation, UseRemoteSettings, 1, Duration, &ID, &DataTag));
 }
 
+std::int16_t DataProvider::PairStart(std::uint8_t BaseStation, std::uint8_t UseRemoteSettings,
+                                     bool Configuration, std::uint8_t Duration) {
+    return static_cast<std::int16_t>(
+        driver().BINDASYNC(BaseStation, UseRemoteSettings, Configuration ? 1 : 0, Duration));
+}
+
+std::int16_t DataProvider::PairPoll(std::int32_t &ID, std::int32_t &DataTag) {
+    return static_cast<std::int16_t>(driver().BINDASYNCPOLL(&ID, &DataTag));
+}
+
 std::int32_t DataProvider::BaseStationID(std::uint8_t BaseStation) {
     ReceiveBuffer buffer{};
     std::int32_t length = 0;

@@ -42,6 +42,13 @@ std::int32_t DirectDriver::BIND(std::uint8_t baseStation, std::uint8_t useRemote
                                 std::int32_t *dataTag) {
     return ::BIND(baseStation, useRemoteSettings, mode, duration, id, dataTag);
 }
+std::int32_t DirectDriver::BINDASYNC(std::uint8_t baseStation, std::uint8_t useRemoteSettings,
+                                     std::uint8_t mode, std::uint8_t duration) {
+    return ::BINDASYNC(baseStation, useRemoteSettings, mode, duration);
+}
+std::int32_t DirectDriver::BINDASYNCPOLL(std::int32_t *id, std::int32_t *dataTag) {
+    return ::BINDASYNCPOLL(id, dataTag);
+}
 std::int32_t DirectDriver::READMODULE(std::uint8_t baseStation, std::uint8_t parameter,
                                       std::uint8_t *buffer, std::int32_t *length) {
     return ::READMODULE(baseStation, parameter, buffer, length);
@@ -94,6 +101,13 @@ std::int32_t DynamicDriver::BIND(std::uint8_t baseStation, std::uint8_t useRemot
                                  std::int32_t *dataTag) {
     return wholeResult(call("BIND", {baseStation, useRemoteSettings, mode, duration, addressOf(id),
                                      addressOf(dataTag)}));
+}
+std::int32_t DynamicDriver::BINDASYNC(std::uint8_t baseStation, std::uint8_t useRemoteSettings,
+                                      std::uint8_t mode, std::uint8_t duration) {
+    return wholeResult(call("BINDASYNC", {baseStation, useRemoteSettings, mode, duration}));
+}
+std::int32_t DynamicDriver::BINDASYNCPOLL(std::int32_t *id, std::int32_t *dataTag) {
+    return wholeResult(call("BINDASYNCPOLL", {addressOf(id), addressOf(dataTag)}));
 }
 std::int32_t DynamicDriver::READMODULE(std::uint8_t baseStation, std::uint8_t parameter,
                                        std::uint8_t *buffer, std::int32_t *length) {

@@ -24,6 +24,9 @@ class DriverCalls {
     virtual std::int32_t BIND(std::uint8_t baseStation, std::uint8_t useRemoteSettings,
                               std::int32_t mode, std::uint8_t duration, std::int32_t *id,
                               std::int32_t *dataTag) = 0;
+    virtual std::int32_t BINDASYNC(std::uint8_t baseStation, std::uint8_t useRemoteSettings,
+                                   std::uint8_t mode, std::uint8_t duration) = 0;
+    virtual std::int32_t BINDASYNCPOLL(std::int32_t *id, std::int32_t *dataTag) = 0;
     virtual std::int32_t READMODULE(std::uint8_t baseStation, std::uint8_t parameter,
                                     std::uint8_t *buffer, std::int32_t *length) = 0;
     virtual std::int32_t WRITEMODULE(std::uint8_t baseStation, std::uint8_t parameter,
@@ -51,6 +54,9 @@ class DirectDriver final : public DriverCalls {
     float VERSION() override;
     std::int32_t BIND(std::uint8_t baseStation, std::uint8_t useRemoteSettings, std::int32_t mode,
                       std::uint8_t duration, std::int32_t *id, std::int32_t *dataTag) override;
+    std::int32_t BINDASYNC(std::uint8_t baseStation, std::uint8_t useRemoteSettings,
+                           std::uint8_t mode, std::uint8_t duration) override;
+    std::int32_t BINDASYNCPOLL(std::int32_t *id, std::int32_t *dataTag) override;
     std::int32_t READMODULE(std::uint8_t baseStation, std::uint8_t parameter, std::uint8_t *buffer,
                             std::int32_t *length) override;
     std::int32_t WRITEMODULE(std::uint8_t baseStation, std::uint8_t parameter,
@@ -78,6 +84,9 @@ class DynamicDriver final : public DriverCalls {
     float VERSION() override;
     std::int32_t BIND(std::uint8_t baseStation, std::uint8_t useRemoteSettings, std::int32_t mode,
                       std::uint8_t duration, std::int32_t *id, std::int32_t *dataTag) override;
+    std::int32_t BINDASYNC(std::uint8_t baseStation, std::uint8_t useRemoteSettings,
+                           std::uint8_t mode, std::uint8_t duration) override;
+    std::int32_t BINDASYNCPOLL(std::int32_t *id, std::int32_t *dataTag) override;
     std::int32_t READMODULE(std::uint8_t baseStation, std::uint8_t parameter, std::uint8_t *buffer,
                             std::int32_t *length) override;
     std::int32_t WRITEMODULE(std::uint8_t baseStation, std::uint8_t parameter,

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <chrono>
 #include <cmath>
@@ -229,6 +230,33 @@ TEST_F(EndToEnd, PairTakesTheModuleThatPowersUp) {
     EXPECT_EQ(id, 66051);
     EXPECT_EQ(tag, 42);
     EXPECT_EQ(sim.module(66051)->config.channel, 3);  // moved to the station's channel
+}
+
+TEST_F(EndToEnd, APairingStartedAsynchronouslyLetsPacketsThroughWhileItWaits) {
+    ModuleConfig faraway = numeric(66051, 42, DataType::UInt8, 1, 0);
+    faraway.channel = 7;
+    ASSERT_TRUE(sim.addModule(faraway));
+    add(numeric(0x0A0B0C, 7, DataType::UInt16, 3, 20));
+    open();
+    auto pairing = dp.query<IPairing>();
+    ASSERT_TRUE(pairing);
+    ASSERT_EQ(pairing->PairStart(1, 0, true, 5), 0);
+    std::int32_t id = 0, tag = 0;
+    EXPECT_EQ(pairing->PairPoll(id, tag), 99);
+    // A second of waiting for a module: the other module's packets arrive meanwhile.
+    const auto heard = [&] {
+        return std::count_if(sink->seen.begin(), sink->seen.end(),
+                             [](const auto &a) { return a.tag == 7; });
+    };
+    const auto before = heard();
+    pumpFor(1000ms);
+    EXPECT_GE(heard() - before, 10);
+    EXPECT_EQ(pairing->PairPoll(id, tag), 99);
+    ASSERT_TRUE(sim.powerUp(66051));
+    ASSERT_TRUE(pumpUntil([&] { return pairing->PairPoll(id, tag) != 99; }, 3s));
+    EXPECT_EQ(pairing->PairPoll(id, tag), 0);
+    EXPECT_EQ((std::pair{id, tag}), (std::pair{66051, 42}));
+    EXPECT_TRUE(sim.module(66051)->configurationMode) << "configuration mode asked for";
 }
 
 TEST_F(EndToEnd, RemoteParametersOfEveryTypeRoundTrip) {

@@ -85,5 +85,61 @@ TEST(TagTable, NamesAndUnitsAttachToTagsHeardOrNot) {
     EXPECT_EQ(model.info(8).name, "Spare");
 }
 
+TEST(TagTable, SweepReportsEachSilentTagOnceAndItsNextPacketComesBack) {
+    TagTable model(milliseconds(1000));
+    EXPECT_EQ(model.add(reading(1, "a"), t0), TagTable::Arrival::Joined);
+    EXPECT_EQ(model.add(reading(2, "a"), t0), TagTable::Arrival::Joined);
+    EXPECT_EQ(model.add(reading(1, "b"), t0 + milliseconds(800)), TagTable::Arrival::Heard);
+    ASSERT_TRUE(model.nextSilence());
+    EXPECT_EQ(*model.nextSilence(), t0 + milliseconds(1000) + TagTable::Clock::duration(1));
+    EXPECT_TRUE(model.sweep(t0 + milliseconds(1000)).empty());  // exactly its silence time
+    EXPECT_EQ(model.sweep(t0 + milliseconds(1500)), std::vector<int>{2});
+    EXPECT_TRUE(model.find(2)->gone());
+    EXPECT_TRUE(model.sweep(t0 + milliseconds(1600)).empty()) << "reported once";
+    EXPECT_EQ(*model.nextSilence(), t0 + milliseconds(1800) + TagTable::Clock::duration(1));
+    EXPECT_EQ(model.sweep(t0 + milliseconds(2000)), std::vector<int>{1});
+    EXPECT_FALSE(model.nextSilence()) << "every tag is gone";
+    EXPECT_EQ(model.add(reading(2, "c"), t0 + milliseconds(2100)), TagTable::Arrival::Back);
+    EXPECT_FALSE(model.find(2)->gone());
+    // Silent for longer than its time but not swept: back all the same.
+    EXPECT_EQ(model.add(reading(2, "d"), t0 + milliseconds(3200)), TagTable::Arrival::Back);
+    // Forgotten, it joins again; its name stays.
+    model.describe(2, {"Two", "V"});
+    EXPECT_TRUE(model.forget(2));
+    EXPECT_FALSE(model.forget(2));
+    EXPECT_EQ(model.find(2), nullptr);
+    EXPECT_EQ(model.add(reading(2, "e"), t0 + milliseconds(3300)), TagTable::Arrival::Joined);
+    EXPECT_EQ(model.info(2).name, "Two");
+}
+
+TEST(TagTable, SilenceFollowsTheMeasuredIntervalOrTheTagsOwnTimeout) {
+    // Three intervals, at least 10 s: the gateway's rule.
+    TagTable model(TagTable::Silence{milliseconds(10000), 3});
+    model.add(reading(1, "x"), t0);
+    EXPECT_EQ(model.silence(1, *model.find(1)), milliseconds(10000)) << "no interval yet";
+    for (int i = 1; i <= 4; ++i)
+        model.add(reading(1, "x"), t0 + milliseconds(100 * i));
+    EXPECT_EQ(model.interval(*model.find(1)), milliseconds(100));
+    EXPECT_EQ(model.silence(1, *model.find(1)), milliseconds(10000)) << "the least applies";
+    // A module that sends every 20 s: gone after 10 s at first, then after 60 s.
+    model.add(reading(2, "y"), t0);
+    EXPECT_FALSE(model.available(2, t0 + milliseconds(10001)));
+    EXPECT_EQ(model.add(reading(2, "y"), t0 + milliseconds(20000)), TagTable::Arrival::Back);
+    EXPECT_EQ(model.silence(2, *model.find(2)), milliseconds(60000));
+    EXPECT_TRUE(model.available(2, t0 + milliseconds(79000)));
+    // One long outage among steady intervals leaves the median where it was.
+    for (int i = 1; i <= 6; ++i)
+        model.add(reading(2, "y"), t0 + milliseconds(20000 + 20000 * i));
+    model.add(reading(2, "y"), t0 + milliseconds(3'600'000));
+    EXPECT_EQ(model.interval(*model.find(2)), milliseconds(20000));
+    // The tag's own timeout wins over every rule.
+    TagInfo patient;
+    patient.timeout = milliseconds(2500);
+    model.describe(1, patient);
+    EXPECT_EQ(model.silence(1, *model.find(1)), milliseconds(2500));
+    EXPECT_TRUE(model.available(1, t0 + milliseconds(400 + 2500)));
+    EXPECT_FALSE(model.available(1, t0 + milliseconds(400 + 2501)));
+}
+
 }  // namespace
 }  // namespace lyx::tags

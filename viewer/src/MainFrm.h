@@ -205,6 +205,8 @@ class MainFrm : public QWidget {
                     std::uint8_t status, std::int16_t rssi, std::int16_t cv, bool battLow,
                     bool error);
     void applyStoredModules();
+    /// Names the modules from the tag file that lyx and its gateway read, where there is one.
+    void applyTagFile();
     void storeModules();
     void chartScale_Toggled(bool autoScale);
     /// Shows a reading of the followed module without counting, logging or charting it.

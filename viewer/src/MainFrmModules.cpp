@@ -7,8 +7,10 @@
 #include "MainFrm.h"
 #include "ModulesWindow.h"
 
+#include "LyxPlatform.h"
 #include "lyx/controls/eLCD.h"
 #include "lyx/controls/eLCDText.h"
+#include "lyx/tags/tag_file.hpp"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -129,6 +131,17 @@ void MainFrm::applyStoredModules() {
     // The list opens once the main window is shown.
     if (ModulesWindow::storedOpen(program_.iniPath))
         QTimer::singleShot(0, this, [this] { showModules(); });
+}
+
+void MainFrm::applyTagFile() {
+    try {
+        tags::describeAll(tagTable_, tags::loadTagFile(std::nullopt).names);
+    } catch (const tags::TagFileError &e) {
+        // Not fatal: the modules are listed by their tags alone.
+        const QString text = QString::fromUtf8(e.what()) +
+                             QStringLiteral("\r\nThe modules are listed without their names.");
+        LyxMessageBox(text.toUtf8().constData(), "Tag file", LYX_MB_OK | LYX_MB_ICONWARNING);
+    }
 }
 
 void MainFrm::storeModules() {

@@ -82,6 +82,9 @@ MainFrm::LoadResult MainFrm::load() {
     log_ = std::make_unique<FileModule>(program_, programFolder,
                                         FileModule::Buttons{CBLOG, CBSTOPLOG, CBVIEW});
 
+    // The names and units of the modules in "All modules".
+    applyTagFile();
+
     // 6. to 9.
     scale_.totalDigits = 5;
     applyStoredGeometry();

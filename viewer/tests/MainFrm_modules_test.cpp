@@ -15,6 +15,8 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QDir>
+#include <QFile>
 #include <QHeaderView>
 #include <QMenu>
 #include <QSignalSpy>
@@ -137,6 +139,36 @@ TEST_F(ModuleList, TheButtonAndCtrlMOpenOneWindowThatListsEveryModuleHeard) {
     EXPECT_EQ(valueCell->role(), QAccessible::Cell);
     EXPECT_EQ(valueCell->text(QAccessible::Name), QStringLiteral("12.750"));
     EXPECT_EQ(valueCell->text(QAccessible::Description), QStringLiteral("followed"));
+}
+
+TEST_F(ModuleList, TheTagFileNamesTheModulesAndAMalformedOneIsReportedWithItsLine) {
+    // The file lyx and its gateway read, in the per-user configuration folder.
+    ASSERT_TRUE(QDir().mkpath(path(QStringLiteral("config/lyx"))));
+    const auto write = [&](const char *text) {
+        QFile file(path(QStringLiteral("config/lyx/tags.ini")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+    };
+    write("[0x4D2]\nname = Crane load\nunit = kg\n[16]\nname = Gate\n");
+    open();
+    hearThree();
+    EXPECT_EQ(cell(0x4D2, ModuleColumn::Name), QStringLiteral("Crane load"));
+    EXPECT_EQ(cell(0x4D2, ModuleColumn::Unit), QStringLiteral("kg"));
+    EXPECT_EQ(cell(0x10, ModuleColumn::Name), QStringLiteral("Gate"));
+    EXPECT_EQ(cell(0x4D3, ModuleColumn::Name), QString());
+    EXPECT_TRUE(boxes_.shown.empty());
+    closeWindow(*window);
+
+    write("[0x4D2]\nname = Crane load\nunits = kg\n");
+    auto second = makeWindow();
+    ASSERT_EQ(second->load(), MainFrm::LoadResult::Running);
+    ASSERT_EQ(boxes_.shown.size(), 1u);
+    EXPECT_EQ(boxes_.shown[0].caption, QStringLiteral("Tag file"));
+    EXPECT_EQ(boxes_.shown[0].flags, std::uint32_t(LYX_MB_OK | LYX_MB_ICONWARNING));
+    EXPECT_TRUE(boxes_.shown[0].text.startsWith(path(QStringLiteral("config/lyx/tags.ini")) +
+                                                QStringLiteral(":3: unknown key 'units'")))
+        << boxes_.shown[0].text.toStdString();
+    closeWindow(*second);
 }
 
 TEST_F(ModuleList, AModuleSilentBeyondTheLostSignalTimeIsDimmedAndOnlyChangedRowsAreAnnounced) {

@@ -21,9 +21,10 @@ def free_port():
 
 class Broker:
     """mosquitto with its own configuration in `folder`; start() again after stop() brings it
-    back on the same port. `persistent`: sessions and retained messages survive a restart."""
+    back on the same port. `persistent`: sessions and retained messages survive a restart;
+    `acl_file`: the broker's access rules."""
 
-    def __init__(self, folder, tls=None, password_file=None, persistent=False):
+    def __init__(self, folder, tls=None, password_file=None, persistent=False, acl_file=None):
         self.folder = folder
         self.port = free_port()
         self.process = None
@@ -44,6 +45,8 @@ class Broker:
             lines.append("persistence false")
         if password_file:
             lines.append(f"password_file {password_file}")
+        if acl_file:
+            lines.append(f"acl_file {acl_file}")
         if tls:
             lines += [f"cafile {tls['ca']}", f"certfile {tls['cert']}", f"keyfile {tls['key']}"]
             if tls.get("require_certificate"):

@@ -96,8 +96,9 @@ class Log(clitest.CliTest):
 
     def test_json_lines_rotated_every_second_with_strftime_names(self):
         self.start_simulator(counters(20))
+        names = self.workspace.write("names.ini", "[301]\nname = Counter\nunit = pulses\n")
         lyx = self.start_log(self.workspace.path("run-%H%M%S.jsonl"), "--rotate-every", "1s",
-                             "--tag", "301")
+                             "--tag", "301", "--tags", names)
         wait_for(lambda: len(glob.glob(self.workspace.path("run-*.jsonl"))) >= 3, timeout=20,
                  what="three files")
         counts = self.stop_modules()
@@ -113,6 +114,7 @@ class Log(clitest.CliTest):
                 self.assertEqual(row["time"][11:19].replace(":", ""), name.group(1))
             packets += rows
         self.assertEqual({p["tag"] for p in packets}, {301})  # the filter
+        self.assertEqual({(p["name"], p["unit"]) for p in packets}, {("Counter", "pulses")})
         self.assertEqual([p["value"] for p in packets], list(range(counts[0])))
 
     def test_a_base_station_plugged_in_again_is_logged_again(self):

@@ -37,6 +37,9 @@ EXPECTED = {  # tag: (value, value_type, text shown)
 class Monitor(clitest.CliTest):
     def test_json_lines_carry_every_data_type(self):
         self.start_simulator(EVERY_TYPE)
+        # The tag file in its default place names one of them.
+        os.makedirs(self.workspace.path("config", "lyx"), exist_ok=True)
+        self.workspace.write("config/lyx/tags.ini", "[0x65]\nname = Hook load\nunit = kg\n")
         lyx = self.start_lyx("monitor", "--json")
         wait_for(lambda: {p["tag"] for p in json_lines(lyx.output())} >= set(EXPECTED),
                  timeout=15, what="a packet of every tag")
@@ -56,6 +59,18 @@ class Monitor(clitest.CliTest):
         self.assertEqual((first["status"], first["rssi"], first["cv"]), (5, -20, 48))
         self.assertEqual((first["batt_low"], first["error"]), (True, False))
         self.assertEqual((packets[103]["batt_low"], packets[103]["error"]), (False, True))
+        self.assertEqual((first["name"], first["unit"]), ("Hook load", "kg"))
+        self.assertFalse({"name", "unit"} & packets[102].keys())
+
+    def test_a_malformed_tag_file_ends_each_tool_with_status_2_naming_the_line(self):
+        bad = self.workspace.write("bad.ini", "[101]\nname = Hook\nunti = kg\n")
+        for args in (("monitor",), ("table",), ("log", self.workspace.path("x.csv"))):
+            with self.subTest(args=args):
+                done = self.lyx(*args, "--tags", bad)
+                self.assertExit(done, 2, f"lyx: tag file {bad}:3: unknown key 'unti'")
+        self.assertFalse(os.path.exists(self.workspace.path("x.csv")))
+        missing = self.workspace.path("missing.ini")
+        self.assertExit(self.lyx("monitor", "--tags", missing), 2, f"{missing}: cannot read it")
 
     def test_text_lines_tag_filter_and_summary(self):
         self.start_simulator(EVERY_TYPE)
@@ -107,14 +122,16 @@ class Table(clitest.CliTest):
 
     def test_rows_for_every_module_and_a_stale_one(self):
         sim = self.start_simulator(THREE)
-        lyx = self.start_lyx("table")
+        names = self.workspace.write("names.ini", "[202]\nname = Gate\n")
+        lyx = self.start_lyx("table", "--tags", names)
         wait_for(lambda: any(len(s) == 3 for s in self.snapshots(lyx)), timeout=15,
                  what="a row per module")
         rows = next(s for s in self.snapshots(lyx) if len(s) == 3)
-        self.assertEqual(rows[201][2], "1.250000")
-        self.assertEqual(rows[202][2], "7")
+        # TAG NAME STATION VALUE AGE PKT/S ...
+        self.assertEqual(rows[201][1:4], ["-", "1", "1.250000"])
+        self.assertEqual(rows[202][1:4], ["Gate", "1", "7"])
         self.assertIn("batt-low", rows[202])
-        self.assertEqual(rows[203][2], "abc")
+        self.assertEqual(rows[203][3], "abc")
         self.assertTrue(all(r[-1] == "live" for r in rows.values()), rows)
         self.assertEqual(sim.command("powerdown 0x000202").split()[0], "ok")
         # Three seconds after its last packet the row turns stale; the others stay live.
@@ -122,8 +139,8 @@ class Table(clitest.CliTest):
                                    if 202 in s and s[202][-1] == "stale"],
                           timeout=10, what="the powered-down module's row to turn stale")[-1]
         self.assertEqual((latest[201][-1], latest[203][-1]), ("live", "live"))
-        self.assertGreaterEqual(float(latest[202][3].rstrip("s")), 3.0)  # shown to 0.1 s
-        rate = float(latest[201][4])
+        self.assertGreaterEqual(float(latest[202][4].rstrip("s")), 3.0)  # shown to 0.1 s
+        rate = float(latest[201][5])
         self.assertTrue(3.0 <= rate <= 7.0, rate)
         self.assertEqual(lyx.stop(signal.SIGTERM), 0)
         self.assertNotIn("\x1b[", lyx.output())  # plain text on a pipe

@@ -59,8 +59,8 @@ class MqttTest(clitest.CliTest):
         return subscriber
 
     def start_gateway(self, broker, *args, url=None):
-        return self.start_lyx("mqtt", "--broker", url or broker.url(), "--client-id", CLIENT,
-                              *args)
+        client = () if "--client-id" in args else ("--client-id", CLIENT)
+        return self.start_lyx("mqtt", "--broker", url or broker.url(), *client, *args)
 
     def wait_online(self, subscriber, after=0):
         return subscriber.wait(STATUS, count=after + 1,
@@ -142,7 +142,8 @@ class Publishing(MqttTest):
         self.assertEqual(ramp, sorted(set(ramp)))  # each once, in the order sent
         self.assertEqual({k: v for k, v in got[102][0].items() if k != "time"},
                          {"station": 1, "tag": 102, "value": 2.5, "value_type": "number",
-                          "status": 5, "rssi": -20, "cv": 48, "batt_low": True, "error": False})
+                          "status": 5, "rssi": -20, "cv": 48, "batt_low": True, "error": False,
+                          "station_id": "001234"})
         self.assertEqual((got[103][0]["value"], got[103][0]["value_type"], got[103][0]["error"]),
                          ("LC-1 ok", "text", True))
         self.assertRegex(got[101][0]["time"],
@@ -173,14 +174,20 @@ class Publishing(MqttTest):
                 self.assertEqual(state.payload, last.payload)  # the last of the burst
 
 
-class Commands(MqttTest):
+class CommandNetwork(MqttTest):
+    """The command network, a broker that keeps what it stores across a restart, a subscriber
+    of every reply and the gateway started with `gateway_args`."""
+    gateway_args = ()
+    also_subscribed = ()  # more topics for the subscriber of replies, from the start
+
     def setUp(self):
         super().setUp()
-        self.broker = self.start_broker()
+        self.broker = self.start_broker(persistent=True)
         self.start_simulator(COMMAND_NETWORK)
         self.replies = self.subscribe(self.broker, "lyx/cmd/+/result", "lyx/+/cmd/+/result",
-                                      STATUS)
-        self.gateway = self.start_gateway(self.broker)
+                                      f"lyx/gateway/{CLIENT}/cmd/+/result", STATUS,
+                                      *self.also_subscribed)
+        self.gateway = self.start_gateway(self.broker, *self.gateway_args)
         self.wait_online(self.replies)
         wait_for(lambda: "base station 1 is 001234" in self.gateway.errors(),
                  what="the station's ID")
@@ -206,6 +213,10 @@ class Commands(MqttTest):
         self.assertEqual((reply["status"], reply["response"]), (status, response), reply)
         for text in texts:
             self.assertIn(text, reply["message"])
+
+
+class Commands(CommandNetwork):
+    gateway_args = ("--commands", "all")
 
     def test_module_commands_reach_the_modules(self):
         since = time.monotonic()
@@ -250,10 +261,19 @@ class Commands(MqttTest):
         reply = self.request("lyx/cmd/station", {"station": 1})
         self.assertReply(reply, 0, "RT_ACK")
         self.assertEqual((reply["station_id"], reply["channel"]), (0x001234, 1))
+        # The station by its number and by its ID as the topics give it; the gateway by its ID.
+        self.assertEqual((reply["station"], reply["station_hex"], reply["gateway"]),
+                         (1, "001234", CLIENT))
 
         since = time.monotonic()
+        readings = self.subscribe(self.broker, "lyx/001234/1234/packet")
         publish(self.broker, "lyx/cmd/pair", json.dumps({"seconds": 8, "id": "pairing"}))
         self.sim.wait_event("bind-requested", since)
+        # While it waits for a module the other modules' readings go on being published.
+        heard = len(readings.messages())
+        time.sleep(1.5)
+        self.assertGreaterEqual(len(readings.messages()) - heard, 5)
+        self.assertFalse(self.replies.messages("lyx/cmd/pair/result"))
         self.assertTrue(self.sim.command("powerup 66051").startswith("ok"))
         reply = json.loads(self.replies.wait("lyx/cmd/pair/result")[0].payload)
         self.assertEqual(reply["id"], "pairing")
@@ -285,6 +305,8 @@ class Commands(MqttTest):
             ("lyx/cmd/stay-awake", {"for": "2 weeks"}, "for:"),
             ("lyx/001234/cmd/station", {"station": 1}, 'leave "station" out'),
             ("lyx/cmd/frobnicate", {}, "unknown command 'frobnicate'"),
+            ("lyx/cmd/pair", {"seconds": 61}, "takes at most 60 s, not 61"),
+            ("lyx/cmd/forget", {}, '"tag" is missing'),
         ]
         for topic, body, message in cases:
             with self.subTest(topic=topic, body=body):
@@ -298,6 +320,276 @@ class Commands(MqttTest):
         # Still serving.
         self.assertReply(self.request("lyx/cmd/station", {}), 0, "RT_ACK")
         self.assertIsNone(self.gateway.process.poll())
+
+
+    def test_send_beyond_ten_radio_transmissions_a_second_is_refused(self):
+        since = time.monotonic()
+        lines = "\n".join(json.dumps({"tag": 500, "type": "uint8", "value": i, "id": f"s{i}"})
+                          for i in range(25))
+        # One client publishing as fast as it can.
+        subprocess.run(["mosquitto_pub", "-h", "127.0.0.1", "-p", str(self.broker.port), "-q", "1",
+                        "-t", "lyx/cmd/send", "-l"], input=lines + "\n", text=True, check=True,
+                       timeout=15)
+        replies = [json.loads(m.payload) for m in
+                   self.replies.wait("lyx/cmd/send/result", count=25, timeout=30)]
+        done = [r for r in replies if r["status"] == 0]
+        refused = [r for r in replies if r["status"] == 2]
+        self.assertEqual(len(done) + len(refused), 25)
+        self.assertTrue(10 <= len(done) <= 15, len(done))  # 10 at once, then 10 a second
+        self.assertIn("more than 10 radio transmissions a second", refused[0]["message"])
+        time.sleep(0.5)
+        self.assertEqual(len(self.heard("packet-to-tag", since, code=500)), len(done))
+
+    def test_a_retained_command_is_not_run_at_a_start_nor_again_at_a_reconnection(self):
+        self.assertEqual(self.gateway.stop(signal.SIGTERM), 0)
+        since = time.monotonic()
+        # A dashboard that publishes retained, as many do by default.
+        publish(self.broker, "lyx/cmd/sleep", json.dumps({"tag": 1235, "id": "kept"}),
+                extra=("-r",))
+        self.gateway = self.start_gateway(self.broker, *self.gateway_args)
+        reply = json.loads(self.replies.wait(
+            "lyx/cmd/sleep/result", match=lambda m: json.loads(m.payload)["id"] == "kept")[0].payload)
+        self.assertReply(reply, 2, None, "retained commands are not executed")
+        # The broker (which keeps it) restarts: the gateway gets it again, and says nothing more.
+        self.broker.stop()
+        self.broker.start()
+        wait_for(lambda: self.gateway.errors().count("connected to") == 2, timeout=30,
+                 what="the gateway to reconnect")
+        time.sleep(6)  # longer than a sleep's command window
+        self.assertEqual(self.gateway.errors().count("refused sleep on lyx/cmd/sleep"), 1)
+        self.assertIn('(id "kept"): retained commands are not executed', self.gateway.errors())
+        self.assertFalse(self.heard("command", since, module=COUNTER))
+
+
+class SharedBroker(CommandNetwork):
+    """The gateway as it starts by default: one client among many on a broker."""
+
+    def test_by_default_only_station_and_read_run_and_the_station_keeps_its_channel(self):
+        since = time.monotonic()
+        refused = [
+            ("lyx/001234/cmd/channel", {"channel": 9}),
+            ("lyx/cmd/write", {"module": LOAD_CELL, "param": 20, "type": "float", "value": 2}),
+            ("lyx/cmd/pair", {"seconds": 5}),
+            ("lyx/cmd/send", {"tag": 500, "type": "uint8", "value": 1}),
+            ("lyx/cmd/sleep", {"tag": 1235}),
+            ("lyx/cmd/stay-awake", {"for": 5}),
+        ]
+        for topic, body in refused:
+            with self.subTest(topic=topic):
+                name = topic.rsplit("/", 1)[1]
+                reply = self.request(topic, body)
+                self.assertReply(reply, 2, None, f"this gateway does not run '{name}'",
+                                 "(--commands station,read)", "--commands all")
+                self.assertEqual(reply["gateway"], CLIENT)
+        reply = self.request("lyx/cmd/read", {"module": LOAD_CELL, "param": 21})
+        self.assertReply(reply, 0, "RT_ACK")
+        self.assertEqual((reply["value"], reply["station"], reply["station_hex"]),
+                         ("LC-1", 1, "001234"))
+        self.assertEqual(self.request("lyx/001234/cmd/station", {})["channel"], 1)
+        time.sleep(0.5)
+        for kind in ("channel", "written", "bind-requested", "packet-to-tag", "command"):
+            self.assertFalse(self.heard(kind, since), kind)
+        self.assertIn("refused channel on lyx/001234/cmd/channel", self.gateway.errors())
+
+    def test_this_gateways_own_topic_reaches_it_and_another_gateways_does_not(self):
+        own = f"lyx/gateway/{CLIENT}/cmd/station"
+        reply = self.request(own, {"station": 1})
+        self.assertReply(reply, 0, "RT_ACK")
+        self.assertEqual((reply["gateway"], reply["station_hex"]), (CLIENT, "001234"))
+        other = self.subscribe(self.broker, "lyx/gateway/other/cmd/+/result")
+        publish(self.broker, "lyx/gateway/other/cmd/station", '{"id":"not-mine"}')
+        publish(self.broker, "lyx/gateway/other/cmd/read", '{"module":1,"param":1}')
+        time.sleep(2)
+        self.assertFalse(other.messages())
+        self.assertNotIn("not-mine", self.gateway.errors())
+
+
+MODULES_TOPIC = f"lyx/gateway/{CLIENT}/modules"
+EVENT_TOPIC = f"lyx/gateway/{CLIENT}/event"
+
+
+class Availability(CommandNetwork):
+    gateway_args = ("--commands", "control")
+    # The events are not retained: subscribed before the gateway starts.
+    also_subscribed = ("lyx/001234/+/availability", MODULES_TOPIC, EVENT_TOPIC)
+
+    def start_gateway(self, broker, *args, url=None):
+        # The counter is gone after a second of silence; the others after 10 s at least.
+        names = self.workspace.write("tags.ini", "[1235]\nname = Counter\ntimeout = 1s\n")
+        return MqttTest.start_gateway(self, broker, "--tags", names, *args, url=url)
+
+    def test_a_module_put_to_sleep_goes_offline_and_comes_back_online_when_woken(self):
+        sub = self.replies
+        availability = "lyx/001234/1235/availability"
+        self.assertEqual(sub.wait(availability)[0].payload, "online")
+        joined = [json.loads(m.payload) for m in sub.wait(EVENT_TOPIC, count=3)]
+        self.assertEqual({e["tag"] for e in joined}, {1234, 1235, 1236})
+        counter = next(e for e in joined if e["tag"] == 1235)
+        self.assertEqual({k: counter[k] for k in ("event", "station", "station_id", "name")},
+                         {"event": "joined", "station": 1, "station_id": "001234",
+                          "name": "Counter"})
+
+        def listed(tag, state):
+            def check(m):
+                entry = [e for e in json.loads(m.payload) if e["tag"] == tag]
+                return bool(entry) and entry[0]["availability"] == state
+            return sub.wait(MODULES_TOPIC, match=check)[-1]
+
+        entry = [e for e in json.loads(listed(1235, "online").payload) if e["tag"] == 1235][0]
+        self.assertEqual({k: entry[k] for k in ("station", "station_id", "name", "unit")},
+                         {"station": 1, "station_id": "001234", "name": "Counter", "unit": None})
+        self.assertGreater(entry["packets"], 0)
+        self.assertRegex(entry["last_seen"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]")
+
+        # Asleep, it is gone after its second of silence, while the sleep command still
+        # waits out its window on the link's thread.
+        publish(self.broker, "lyx/cmd/sleep", json.dumps({"tag": 1235, "id": "nap"}))
+        self.sim.wait_event("asleep", match=lambda e: e.get("module") == str(COUNTER))
+        offline = sub.wait(availability, timeout=5, match=lambda m: m.payload == "offline")[0]
+        self.assertEqual((offline.payload, offline.retain), ("offline", False))
+        self.assertFalse(self.replies.messages("lyx/cmd/sleep/result"), "before the reply")
+        gone = json.loads(sub.wait(EVENT_TOPIC, match=lambda m: '"gone"' in m.payload)[0].payload)
+        self.assertEqual((gone["tag"], gone["timeout"]), (1235, 1.0))
+        listed(1235, "offline")
+        self.assertEqual(
+            [json.loads(m.payload)["tag"] for m in sub.messages(EVENT_TOPIC)
+             if '"gone"' in m.payload], [1235], "the others are still heard")
+        # A subscriber that comes later finds it offline, retained.
+        later = self.subscribe(self.broker, availability)
+        self.assertEqual((later.wait(availability)[0].payload, later.messages()[0].retain),
+                         ("offline", True))
+
+        self.request("lyx/001234/cmd/wake", {"module": COUNTER})
+        sub.wait(availability, match=lambda m: m.payload == "online" and
+                 m.received > offline.received)
+        back = json.loads(sub.wait(EVENT_TOPIC, match=lambda m: '"back"' in m.payload)[0].payload)
+        self.assertEqual(back["tag"], 1235)
+        listed(1235, "online")
+
+
+DISCOVERY_TAGS = """
+[102]
+name = Crane load
+unit = kg
+device_class = weight
+state_class = measurement
+module = 0x000102
+[0x67]
+name = Gate
+unit = V
+"""
+
+
+class Discovery(MqttTest):
+    def setUp(self):
+        super().setUp()
+        self.broker = self.start_broker()
+        self.start_simulator(READINGS)
+        self.ha = self.subscribe(self.broker, "homeassistant/#")
+        self.replies = self.subscribe(self.broker, "lyx/+/cmd/+/result", f"lyx/gateway/{CLIENT}/cmd/+/result")
+        names = self.workspace.write("tags.ini", DISCOVERY_TAGS)
+        self.gateway = self.start_gateway(self.broker, "--tags", names, "--commands", "control")
+        wait_for(lambda: "connected to" in self.gateway.errors(), what="the gateway to connect")
+        self.power("up", 101, 102, 103)
+
+    def configs(self, subscriber, tag):
+        """The latest config of each entity of `tag` (topic -> dict, or None once removed)."""
+        out = {}
+        for m in subscriber.messages():
+            if f"/lyx_001234/{tag}_" in m.topic:
+                out[m.topic] = json.loads(m.payload) if m.payload else None
+        return out
+
+    def test_every_tag_is_a_device_with_its_entities_named_from_the_tag_file(self):
+        base = "homeassistant/{}/lyx_001234/102_{}/config"
+        self.ha.wait(base.format("button", "sleep"), timeout=20)
+        crane = self.configs(self.ha, 102)
+        value = crane[base.format("sensor", "value")]
+        availability = [{"topic": STATUS}, {"topic": "lyx/001234/102/availability"}]
+        self.assertEqual({k: value[k] for k in ("name", "unique_id", "state_topic", "value_template",
+                                                "unit_of_measurement", "device_class",
+                                                "state_class", "availability",
+                                                "availability_mode")},
+                         {"name": None, "unique_id": "lyx_001234_102_value",
+                          "state_topic": "lyx/001234/102/state",
+                          "value_template": "{{ value_json.value }}",
+                          "unit_of_measurement": "kg", "device_class": "weight",
+                          "state_class": "measurement", "availability": availability,
+                          "availability_mode": "all"})
+        self.assertEqual(value["device"], {"identifiers": ["lyx_001234_102"],
+                                           "name": "Crane load", "manufacturer": "Lyx",
+                                           "model": "Acquisition module, data tag 102",
+                                           "serial_number": "0x000102",
+                                           "via_device": "lyx_001234"})
+        for component, obj, template, extra in (
+                ("sensor", "rssi", "{{ value_json.rssi }}",
+                 {"unit_of_measurement": "dBm", "device_class": "signal_strength"}),
+                ("sensor", "link_quality", "{{ value_json.cv }}", {"unit_of_measurement": "%"}),
+                ("binary_sensor", "battery_low",
+                 "{{ 'ON' if value_json.batt_low else 'OFF' }}", {"device_class": "battery"}),
+                ("binary_sensor", "error", "{{ 'ON' if value_json.error else 'OFF' }}",
+                 {"device_class": "problem"})):
+            with self.subTest(entity=obj):
+                config = crane[base.format(component, obj)]
+                self.assertEqual((config["value_template"], config["entity_category"],
+                                  config["availability"], config["device"]["identifiers"]),
+                                 (template, "diagnostic", availability, ["lyx_001234_102"]))
+                self.assertEqual({k: config[k] for k in extra}, extra)
+        sleep = crane[base.format("button", "sleep")]
+        self.assertEqual((sleep["command_topic"], json.loads(sleep["payload_press"])),
+                         (f"lyx/gateway/{CLIENT}/cmd/sleep", {"tag": 102}))
+        wake = crane[base.format("button", "wake")]
+        self.assertEqual((wake["command_topic"], json.loads(wake["payload_press"])),
+                         ("lyx/001234/cmd/wake", {"module": 0x000102}))
+        # The base station is a device of its own.
+        station = json.loads(self.ha.wait(
+            "homeassistant/sensor/lyx_001234/modules/config")[0].payload)
+        self.assertEqual((station["device"]["identifiers"], station["state_topic"]),
+                         (["lyx_001234"], MODULES_TOPIC))
+        # A text value has no unit nor classes; a tag the file does not name is "Tag N".
+        self.ha.wait(base.format("sensor", "value").replace("102_", "103_"))
+        gate = self.configs(self.ha, 103)[base.format("sensor", "value").replace("102_", "103_")]
+        self.assertEqual(gate["device"]["name"], "Gate")
+        self.assertFalse({"unit_of_measurement", "device_class", "state_class"} & gate.keys())
+        ramp = self.configs(self.ha, 101)[base.format("sensor", "value").replace("102_", "101_")]
+        self.assertEqual((ramp["device"]["name"], ramp["state_class"]), ("Tag 101", "measurement"))
+        self.assertNotIn("unit_of_measurement", ramp)
+        later = self.subscribe(self.broker, base.format("sensor", "value"))
+        self.assertTrue(later.wait(base.format("sensor", "value"))[0].retain)
+
+        # The wake button's message wakes the module.
+        publish(self.broker, wake["command_topic"], wake["payload_press"])
+        reply = json.loads(self.replies.wait("lyx/001234/cmd/wake/result")[0].payload)
+        self.assertEqual(reply["status"], 0, reply)
+
+    def test_forget_removes_a_silent_tag_and_home_assistant_online_gets_the_configs_again(self):
+        value = "homeassistant/sensor/lyx_001234/{}_value/config"
+        self.ha.wait(value.format(102))
+        self.ha.wait(value.format(101))
+        self.power("down", 102)
+        time.sleep(0.5)
+        publish(self.broker, f"lyx/gateway/{CLIENT}/cmd/forget", '{"tag":102,"id":"f"}')
+        reply = json.loads(self.replies.wait(f"lyx/gateway/{CLIENT}/cmd/forget/result")[0].payload)
+        self.assertEqual((reply["status"], reply["stations"], reply["gateway"]),
+                         (0, ["001234"], CLIENT))
+        wait_for(lambda: all(c is None for c in self.configs(self.ha, 102).values()),
+                 what="every config of tag 102 to be emptied")
+        self.assertEqual(len(self.configs(self.ha, 102)), 7)
+        # Nothing is left of it for a later subscriber; the others stay.
+        later = self.subscribe(self.broker, "homeassistant/#", "lyx/001234/102/#", MODULES_TOPIC)
+        later.wait(value.format(101))
+        later.wait(MODULES_TOPIC)
+        time.sleep(1)
+        self.assertFalse(self.configs(later, 102))
+        self.assertFalse(later.messages("lyx/001234/102/availability"))
+        self.assertFalse(later.messages("lyx/001234/102/state"))
+        self.assertNotIn(102, [e["tag"] for e in json.loads(later.messages(MODULES_TOPIC)[-1].payload)])
+
+        # Home Assistant starts: every config goes again, after a short random wait.
+        before = len(self.ha.messages(value.format(101)))
+        publish(self.broker, "homeassistant/status", "online")
+        self.ha.wait(value.format(101), count=before + 1, timeout=5)
+        self.assertEqual(len(self.configs(self.ha, 102)), 7, "the forgotten tag stays forgotten")
 
 
 class Faults(MqttTest):
@@ -514,10 +806,50 @@ class Security(MqttTest):
         self.wait_online(sub)
         self.assertNotIn("can be read by other users", gateway.errors())
 
+    def test_the_access_rules_of_the_manual_let_operators_command_and_nobody_else(self):
+        # The Mosquitto ACL of lyx-mqtt(1)'s SECURITY section, as the page gives it.
+        with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "man",
+                               "lyx-mqtt.1")) as f:
+            page = f.read()
+        start = page.index("# The gateway:")
+        acl = page[start:page.index("\n.fi", start)].replace("\\-", "-")
+        self.assertIn("user operator", acl)
+        users = {"lyx-gateway": "g4te", "operator": "0per", "homeassistant": "h0me"}
+        passwords = self.workspace.path("broker-passwords")
+        for i, (user, password) in enumerate(users.items()):
+            subprocess.run(["mosquitto_passwd", "-b"] + ([] if i else ["-c"]) +
+                           [passwords, user, password], check=True, capture_output=True)
+        broker = self.start_broker(password_file=passwords,
+                                   acl_file=self.workspace.write(
+                                       "broker.acl", acl + "\n# the test's own probes\n"
+                                       "pattern readwrite probe/#\n"))
+        login = {u: ("-u", u, "-P", p) for u, p in users.items()}
+        sub = self.subscribe(broker, "lyx/#", extra=login["operator"])
+        ha = self.subscribe(broker, "homeassistant/#", extra=login["homeassistant"])
+        self.start_simulator(COMMAND_NETWORK)
+        secret = self.workspace.path("password")
+        with open(os.open(secret, os.O_CREAT | os.O_WRONLY, 0o600), "w") as f:
+            f.write("g4te\n")
+        self.start_gateway(broker, "--client-id", "lyx-host", "--username", "lyx-gateway",
+                           "--password-file", secret, "--commands", "control")
+        status = "lyx/gateway/lyx-host/status"
+        sub.wait(status, match=lambda m: m.payload == "online")
+        sub.wait("lyx/001234/1234/state")  # readings reach the readers
+        ha.wait("homeassistant/sensor/lyx_001234/1234_value/config")  # and discovery
+        # Home Assistant may not command; an operator may, on every kind of command topic.
+        publish(broker, "lyx/cmd/station", '{"id":"from-ha"}', extra=login["homeassistant"])
+        for topic in ("lyx/cmd/station", "lyx/001234/cmd/station",
+                      "lyx/gateway/lyx-host/cmd/station"):
+            publish(broker, topic, '{"id":"op"}', extra=login["operator"])
+            reply = json.loads(sub.wait(topic + "/result")[0].payload)
+            self.assertEqual((reply["id"], reply["status"]), ("op", 0))
+        self.assertFalse(sub.messages(match=lambda m: "from-ha" in m.payload))
+
 
 class Usage(MqttTest):
     def test_bad_options_name_what_is_wrong(self):
         ca = self.workspace.path("missing-ca.pem")
+        bad_tags = self.workspace.write("tags.ini", "[101]\nname = Ramp\nunti = kg\n")
         cases = [
             ((), "--broker URL is needed"),
             (("--broker", "ftp://host"), "unknown scheme 'ftp://'"),
@@ -532,6 +864,12 @@ class Usage(MqttTest):
             (("--broker", "mqtts://host", "--tls-cert", ca), "go together"),
             (("--broker", "mqtts://host", "--tls-ca", ca), f"--tls-ca: cannot read {ca}"),
             (("--broker", "host", "--password-file", ca), "--password-file needs --username"),
+            (("--broker", "mqtt://broker.example", "--username", "u", "--password-file", ca),
+             "the password would go to broker.example in clear text over mqtt://"),
+            (("--broker", "host", "--commands", "read,reboot"), "--commands: 'reboot' is not"),
+            (("--broker", "host", "--commands", "none,read"), "'none' goes alone"),
+            (("--broker", "host", "--discovery-prefix", "ha/#"), "--discovery-prefix: 'ha/#'"),
+            (("--broker", "host", "--tags", bad_tags), f"{bad_tags}:3: unknown key 'unti'"),
         ]
         for args, message in cases:
             with self.subTest(args=args):

@@ -189,4 +189,29 @@ class ILinkStatistics : public platform::Unknown {
     ~ILinkStatistics() = default;
 };
 
+// Pairing while packets keep arriving, for C++ clients: an addition of this implementation
+// beside ILinkStatistics, outside the automation member table. Pair and PairConfig wait for
+// the whole pairing, and the driver holds every packet back until they return; a pairing
+// started here returns at once, and packets go on arriving (on the thread's messages, as
+// always) while it waits for a module. Query it from the object:
+//
+//   if (auto pairing = dp.query<IPairing>()) pairing->PairStart(1, 255, false, 20);
+class IPairing : public platform::Unknown {
+  public:
+    static constexpr platform::Guid iid = guid("{51AA335F-102A-403C-A80C-9FFA507D2D24}");
+    using Base = platform::Unknown;
+
+    // Starts pairing through BaseStation for Duration seconds (configuration mode when
+    // Configuration is set), as Pair and PairConfig do: 0 started, 99 the driver is busy
+    // with another request.
+    virtual std::int16_t PairStart(std::uint8_t BaseStation, std::uint8_t UseRemoteSettings,
+                                   bool Configuration, std::uint8_t Duration) = 0;
+    // The pairing's state: 99 still waiting, 0 paired (ID and DataTag written), 1 no module
+    // paired in time.
+    virtual std::int16_t PairPoll(std::int32_t &ID, std::int32_t &DataTag) = 0;
+
+  protected:
+    ~IPairing() = default;
+};
+
 }  // namespace lyx::dataprovider

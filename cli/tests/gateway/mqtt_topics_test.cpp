@@ -19,6 +19,12 @@ TEST(MqttTopics, TreeUnderThePrefix) {
     EXPECT_EQ(stationLevel(0x12345678), "12345678");
     EXPECT_EQ(unnamedStationLevel(2), "station-2");
     EXPECT_EQ(Topics::result("lyx/cmd/sleep"), "lyx/cmd/sleep/result");
+    EXPECT_EQ(t.availability("001234", 101), "site/lyx/001234/101/availability");
+    EXPECT_EQ(t.modules(), "site/lyx/gateway/gw1/modules");
+    EXPECT_EQ(t.event(), "site/lyx/gateway/gw1/event");
+    EXPECT_EQ(t.gatewayCommands(), "site/lyx/gateway/gw1/cmd/#");
+    EXPECT_EQ(t.gatewayCommand("sleep"), "site/lyx/gateway/gw1/cmd/sleep");
+    EXPECT_EQ(t.stationCommand("001234", "wake"), "site/lyx/001234/cmd/wake");
 }
 
 TEST(MqttTopics, CommandTopicsAndWhatIsNotOne) {
@@ -31,11 +37,18 @@ TEST(MqttTopics, CommandTopicsAndWhatIsNotOne) {
     ASSERT_TRUE(station);
     EXPECT_EQ(station->station, "001234");
     EXPECT_EQ(station->name, "read");
+    EXPECT_FALSE(station->gateway);
+    auto own = t.command("site/lyx/gateway/gw1/cmd/forget");
+    ASSERT_TRUE(own);
+    EXPECT_EQ(own->station, "");
+    EXPECT_EQ(own->name, "forget");
+    EXPECT_TRUE(own->gateway);
     // Replies (ours come back through the same subscription), other depths, other prefixes.
     for (const char *topic :
          {"site/lyx/cmd/sleep/result", "site/lyx/001234/cmd/read/result", "site/lyx/cmd",
           "site/lyx/cmd/", "site/lyx/001234/cmd", "site/lyxx/cmd/sleep", "other/cmd/sleep",
-          "site/lyx", "site/lyx/001234/101/packet"})
+          "site/lyx", "site/lyx/001234/101/packet", "site/lyx/gateway/gw2/cmd/sleep",
+          "site/lyx/gateway/gw1/cmd/sleep/result", "site/lyx/gateway/gw1/cmd/"})
         EXPECT_FALSE(t.command(topic)) << topic;
 }
 
@@ -71,6 +84,12 @@ TEST(BrokerAddress, SchemesPortsAndHosts) {
     for (const char *bad : {"http://host", "mqtt://", "mqtt://:1883", "mqtt://host:", "host:99999",
                             "mqtt://u:p@host", "mqtt://host/path", "::1", "mqtt://[::1"})
         EXPECT_THROW(BrokerAddress::parse(bad), UsageError) << bad;
+    // Where a password may go without TLS: this machine only.
+    for (const char *local : {"localhost", "127.0.0.1", "127.1.2.3", "[::1]"})
+        EXPECT_TRUE(BrokerAddress::parse(local).loopback()) << local;
+    for (const char *remote :
+         {"broker.local", "10.0.0.5", "128.0.0.1", "[fe80::1]", "[::2]", "localhost.example.org"})
+        EXPECT_FALSE(BrokerAddress::parse(remote).loopback()) << remote;
 }
 
 }  // namespace

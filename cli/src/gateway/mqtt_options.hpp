@@ -1,5 +1,6 @@
 // The options of `lyx mqtt`: the broker's address, the topic prefix and
-// client ID, the quality of service, credentials and TLS files, the queue size.
+// client ID, the quality of service, credentials and TLS files, the queue size, the
+// commands it runs and Home Assistant discovery.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +8,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "command_policy.hpp"
 
 namespace lyx::cli {
 
@@ -22,10 +25,15 @@ struct BrokerAddress {
     // "HOST[:PORT]"; an IPv6 address in brackets. Raises UsageError.
     static BrokerAddress parse(std::string_view url);
     std::string url() const;
+    // The host is this machine: "localhost", 127.0.0.0/8 or ::1.
+    bool loopback() const;
 };
 
 struct GatewayOptions {
     BrokerAddress broker;
+    CommandPolicy commands = CommandPolicy::defaults();
+    bool discovery = true;  // Home Assistant discovery
+    std::string discoveryPrefix = "homeassistant";
     std::string prefix = "lyx";
     std::string clientId;  // "lyx-HOSTNAME" unless given
     int qos = 0;

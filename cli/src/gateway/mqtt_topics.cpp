@@ -36,11 +36,12 @@ const char *levelFault(std::string_view level) {
 
 }  // namespace
 
-void checkTopicPrefix(std::string_view prefix) {
-    if (prefix.empty()) throw UsageError("--prefix: the prefix is empty");
+void checkTopicPrefix(std::string_view prefix, std::string_view option) {
+    const std::string name(option);
+    if (prefix.empty()) throw UsageError(name + ": the prefix is empty");
     for (std::string_view level : levels(prefix))
         if (const char *fault = levelFault(level))
-            throw UsageError("--prefix: '" + std::string(prefix) + "' " + fault);
+            throw UsageError(name + ": '" + std::string(prefix) + "' " + fault);
 }
 
 void checkClientId(std::string_view id) {
@@ -84,6 +85,30 @@ std::string Topics::state(std::string_view station, int tag) const {
     return prefix_ + "/" + std::string(station) + "/" + std::to_string(tag) + "/state";
 }
 
+std::string Topics::modules() const {
+    return prefix_ + "/gateway/" + clientId_ + "/modules";
+}
+
+std::string Topics::event() const {
+    return prefix_ + "/gateway/" + clientId_ + "/event";
+}
+
+std::string Topics::availability(std::string_view station, int tag) const {
+    return prefix_ + "/" + std::string(station) + "/" + std::to_string(tag) + "/availability";
+}
+
+std::string Topics::gatewayCommands() const {
+    return prefix_ + "/gateway/" + clientId_ + "/cmd/#";
+}
+
+std::string Topics::gatewayCommand(std::string_view name) const {
+    return prefix_ + "/gateway/" + clientId_ + "/cmd/" + std::string(name);
+}
+
+std::string Topics::stationCommand(std::string_view station, std::string_view name) const {
+    return prefix_ + "/" + std::string(station) + "/cmd/" + std::string(name);
+}
+
 std::string Topics::commands() const {
     return prefix_ + "/cmd/#";
 }
@@ -101,6 +126,10 @@ std::optional<CommandTopic> Topics::command(std::string_view topic) const {
         return CommandTopic{"", std::string(rest[1])};
     if (rest.size() == 3 && rest[1] == "cmd" && !rest[0].empty() && !rest[2].empty())
         return CommandTopic{std::string(rest[0]), std::string(rest[2])};
+    // Another gateway's own topic is not a command for this one.
+    if (rest.size() == 4 && rest[0] == "gateway" && rest[1] == clientId_ && rest[2] == "cmd" &&
+        !rest[3].empty())
+        return CommandTopic{"", std::string(rest[3]), true};
     return std::nullopt;
 }
 

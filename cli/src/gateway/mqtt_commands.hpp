@@ -53,9 +53,12 @@ ParsedRequest parseRequest(std::string_view name, std::string_view body, bool st
 // stay-awake early once it is readable. Failures become the outcome.
 Outcome runRequest(Network &net, const CommandRequest &request, int station, int stopFd);
 
-// {"id":..,"command":..,"status":..,"response":..,"message":.., values...}
-std::string replyJson(std::string_view name, std::string_view id, const Outcome &outcome);
+// {"id":..,"command":..,"gateway":..,"status":..,"response":..,"message":.., values...};
+// "gateway" (the client ID of the gateway that answers) only when given.
+std::string replyJson(std::string_view name, std::string_view id, const Outcome &outcome,
+                      std::string_view gateway = {});
 // The reply to a request that was refused before it ran: status 2.
-std::string errorReplyJson(std::string_view name, std::string_view id, std::string_view message);
+std::string errorReplyJson(std::string_view name, std::string_view id, std::string_view message,
+                           std::string_view gateway = {});
 
 }  // namespace lyx::cli

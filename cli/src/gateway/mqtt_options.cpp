@@ -1,5 +1,6 @@
 #include "mqtt_options.hpp"
 
+#include <arpa/inet.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,6 +88,15 @@ std::string BrokerAddress::url() const {
            std::to_string(port);
 }
 
+bool BrokerAddress::loopback() const {
+    if (host == "localhost" || host == "localhost.localdomain" || host == "ip6-localhost")
+        return true;
+    in_addr v4{};
+    if (::inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    return ::inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
+
 std::string readPasswordFile(const std::string &path) {
     std::ifstream in(path);
     if (!in) throw Failure(2, "--password-file: cannot read " + path + ": " + std::strerror(errno));
@@ -132,6 +142,21 @@ GatewayOptions GatewayOptions::from(const Arguments &args) {
     }
     const auto passwordFile = args.value("--password-file");
     if (passwordFile && !o.username) throw UsageError("--password-file needs --username");
+    // Anyone on the network between could read it.
+    if (passwordFile && !o.broker.tls && !o.broker.loopback() &&
+        !args.has("--allow-cleartext-password"))
+        throw UsageError("--password-file: the password would go to " + o.broker.host +
+                         " in clear text over mqtt://; use mqtts:// (TLS), or give "
+                         "--allow-cleartext-password where the network between is trusted");
+
+    if (auto commands = args.value("--commands")) o.commands = CommandPolicy::parse(*commands);
+    if (args.has("--no-discovery") && args.has("--discovery-prefix"))
+        throw UsageError("--no-discovery and --discovery-prefix exclude each other");
+    o.discovery = !args.has("--no-discovery");
+    if (auto prefix = args.value("--discovery-prefix")) {
+        checkTopicPrefix(*prefix, "--discovery-prefix");
+        o.discoveryPrefix = *prefix;
+    }
 
     // Files last: the usage faults are reported first, whatever the files hold.
     if (!o.caFile.empty()) requireReadable(o.caFile, "--tls-ca");
@@ -153,6 +178,13 @@ std::vector<OptionSpec> gatewayOptionSpecs() {
         {"--tls-cert", "FILE", "a client certificate to log in with (PEM)"},
         {"--tls-key", "FILE", "the client certificate's private key (PEM)"},
         {"--queue", "N", "packets kept while the broker is away (10000)"},
+        {"--commands", "LIST",
+         "the commands it runs: none, read (station, read; the default), control (read, sleep, "
+         "pause, wake, stay-awake, forget), all, or names separated by commas"},
+        {"--allow-cleartext-password", "",
+         "send the password over mqtt:// (no TLS) to another host all the same"},
+        {"--no-discovery", "", "publish no Home Assistant discovery"},
+        {"--discovery-prefix", "P", "Home Assistant's discovery prefix (homeassistant)"},
     };
 }
 

@@ -1,4 +1,4 @@
-#include "mqtt_publisher.hpp"
+#include "output_mqtt.hpp"
 
 #include <poll.h>
 #include <pthread.h>
@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdio>
 #include <deque>
+#include <nlohmann/json.hpp>
+#include <random>
 #include <set>
 #include <vector>
 
@@ -36,6 +38,29 @@ constexpr auto kForgetUnacknowledged = 60s;
 constexpr auto kCloseWait = 2s;
 constexpr int kStatusQos = 1;
 constexpr int kCommandQos = 1;
+// Events kept while the broker is away.
+constexpr std::size_t kMostPendingEvents = 1000;
+// Retained commands remembered as answered, so that each is answered once a run.
+constexpr std::size_t kMostRetainedAnswered = 1000;
+// Home Assistant's "online": the configs go again after a random wait in this range, so
+// that gateways do not all answer at once.
+constexpr auto kRediscoverSoonest = 500ms;
+constexpr auto kRediscoverLatest = 2500ms;
+
+// The wall-clock time of a moment on the steady clock.
+std::chrono::system_clock::time_point wallTime(Clock::time_point t) {
+    const auto now = Clock::now();
+    return std::chrono::system_clock::now() -
+           std::chrono::duration_cast<std::chrono::system_clock::duration>(now - t);
+}
+
+std::string stationIdJson(const std::string &level) {
+    return hasStationId(level) ? jsonString(level) : "null";
+}
+
+std::string textOrNull(const std::string &text) {
+    return text.empty() ? "null" : jsonString(text);
+}
 
 std::string seconds(Clock::duration d) {
     const double s = std::chrono::duration<double>(d).count();
@@ -54,7 +79,10 @@ class MqttPublisher::Session {
           topics_(settings_.topics),
           client_(settings_.client, callbacks()),
           backoff_(settings_.firstRetry, settings_.longestRetry),
-          states_(settings_.stateInterval) {}
+          states_(settings_.stateInterval),
+          discovery_(settings_.discoverySettings, topics_),
+          transmits_(settings_.transmitsPerSecond, settings_.transmitsPerSecond),
+          random_(std::random_device{}()) {}
 
     void run();
     Summary summary() const {
@@ -64,19 +92,31 @@ class MqttPublisher::Session {
   private:
     enum class State { Waiting, Connecting, Connected };
     enum class Finish { Flushing, Acknowledging, Closing };
+    struct Forget {
+        std::string replyTopic;
+        std::string id;
+        std::string station;  // only under this station; empty: under every one
+        int tag = 0;
+    };
 
     MqttClient::Callbacks callbacks() {
-        return {
-            [this](int result, std::string_view why) { onConnected(result, why); },
-            [this](std::string_view why) { onDisconnected(why); },
-            [this](std::string_view topic, std::string_view payload) { onMessage(topic, payload); },
-            [this](int id) { unacknowledged_.erase(id); }};
+        return {[this](int result, std::string_view why) { onConnected(result, why); },
+                [this](std::string_view why) { onDisconnected(why); },
+                [this](std::string_view topic, std::string_view payload, bool retained) {
+                    onMessage(topic, payload, retained);
+                },
+                [this](int id) { unacknowledged_.erase(id); }};
     }
 
     void onConnected(int result, std::string_view why);
     void onDisconnected(std::string_view why);
-    void onMessage(std::string_view topic, std::string_view payload);
-    // Subscribes, says "online" and publishes the states, once connected.
+    void onMessage(std::string_view topic, std::string_view payload, bool retained);
+    void onCommand(const CommandTopic &command, std::string_view topic, std::string_view payload,
+                   bool retained);
+    void refuse(std::string_view topic, std::string_view name, const std::string &id,
+                const std::string &why);
+    // Subscribes, says "online" and publishes the states, the tags and the modules, once
+    // connected.
     void announce(Clock::time_point now);
 
     void attempt(Clock::time_point now);
@@ -91,6 +131,14 @@ class MqttPublisher::Session {
     void housekeeping(Clock::time_point now);
     int pollTimeout(Clock::time_point now) const;
 
+    // The model of tags: its events, each tag's availability and discovery, the list.
+    void takeTagEvents(Clock::time_point now);
+    std::string eventJson(const TagTracker::Event &e) const;
+    void publishTag(const std::string &station, int tag, bool available, bool numeric);
+    void publishEveryTag(Clock::time_point now);
+    void publishModules(Clock::time_point now);
+    void forget(const Forget &request);
+
     bool canSend() const {
         return state_ == State::Connected && !suspect_ && !client_.wantWrite() &&
                unacknowledged_.size() < kWindow;
@@ -100,6 +148,7 @@ class MqttPublisher::Session {
     void queueReply(std::string topic, std::string payload);
     void publishDetail(Clock::time_point now);
     std::string detailKey() const;
+    PacketLabels labels(const std::string &station, int tag) const;
 
     MqttPublisher &owner_;
     const PublisherSettings &settings_;
@@ -107,6 +156,9 @@ class MqttPublisher::Session {
     MqttClient client_;
     Backoff backoff_;
     StateThrottle states_;
+    Discovery discovery_;
+    RateLimit transmits_;
+    std::minstd_rand random_;
 
     State state_ = State::Waiting;
     bool suspect_ = false;   // a write failed; the connection is probably gone
@@ -130,6 +182,19 @@ class MqttPublisher::Session {
     std::uint64_t lostInSending_ = 0;
     std::uint64_t connections_ = 0;
 
+    // Tags: the events not yet published (while the broker is away), whether each tag's
+    // discovery went out with a numeric value, the list's last version and time, and when
+    // Home Assistant asked for the configs again.
+    std::deque<std::string> pendingEvents_;
+    std::map<std::pair<std::string, int>, bool> discovered_;
+    std::set<std::string> discoveredStations_;
+    std::uint64_t modulesVersion_ = 0;
+    bool modulesPublished_ = false;
+    Clock::time_point lastModules_{};
+    std::optional<Clock::time_point> rediscoverAt_;
+    std::deque<Forget> forgets_;
+    std::set<std::string> retainedAnswered_;
+
     bool stopping_ = false;
     Finish finish_ = Finish::Flushing;
     Clock::time_point stopDeadline_{};
@@ -150,12 +215,14 @@ void MqttPublisher::Session::run() {
             retryLater("cannot connect to " + settings_.client.broker.url() +
                            ": no answer to the connection request",
                        now);
+        takeTagEvents(now);
         if (state_ == State::Connected) work(now);
         if (stopping_ && finished(now)) return;
         if (now >= nextHousekeeping_) housekeeping(now);
 
         fds.clear();
         fds.push_back({owner_.control_.fd(), POLLIN, 0});
+        fds.push_back({owner_.tags_.fd(), POLLIN, 0});
         if (canSend() && now >= nextTake_) fds.push_back({owner_.packets_.fd(), POLLIN, 0});
         const int socket = state_ == State::Waiting ? -1 : client_.socket();
         if (socket >= 0)
@@ -217,13 +284,21 @@ void MqttPublisher::Session::onConnected(int result, std::string_view why) {
 void MqttPublisher::Session::announce(Clock::time_point now) {
     announce_ = false;
     client_.subscribe(topics_.commands(), kCommandQos);
+    client_.subscribe(topics_.gatewayCommands(), kCommandQos);
     for (const auto &[number, level] : stations_)
         client_.subscribe(topics_.stationCommands(level), kCommandQos);
+    if (settings_.discovery) client_.subscribe(discovery_.statusTopic(), kCommandQos);
     send(topics_.status(), "online", kStatusQos, true);
     publishStationStatus(true);
     // A broker that restarted may have lost its retained messages.
     for (const auto &s : states_.takeAll(now))
         send(s.topic, s.payload, settings_.qos, true);
+    publishEveryTag(now);
+    publishModules(now);
+    // What happened while the broker was away, in order.
+    for (const auto &event : pendingEvents_)
+        send(topics_.event(), event, settings_.qos, false);
+    pendingEvents_.clear();
     publishDetail(now);
 }
 
@@ -246,7 +321,19 @@ void MqttPublisher::Session::onDisconnected(std::string_view why) {
                    now);
 }
 
-void MqttPublisher::Session::onMessage(std::string_view topic, std::string_view payload) {
+void MqttPublisher::Session::onMessage(std::string_view topic, std::string_view payload,
+                                       bool retained) {
+    if (settings_.discovery && topic == discovery_.statusTopic()) {
+        // Home Assistant started: its configs go again soon. A retained "online" is the
+        // broker's memory of an earlier start; every connection sends them anyway.
+        if (payload == "online" && !retained) {
+            std::uniform_int_distribution<long> spread(kRediscoverSoonest.count(),
+                                                       kRediscoverLatest.count());
+            const auto at = Clock::now() + std::chrono::milliseconds(spread(random_));
+            if (!rediscoverAt_ || at < *rediscoverAt_) rediscoverAt_ = at;
+        }
+        return;
+    }
     const auto command = topics_.command(topic);
     if (!command) return;  // a reply, ours or another's, or no command at all
     if (!command->station.empty()) {
@@ -255,27 +342,66 @@ void MqttPublisher::Session::onMessage(std::string_view topic, std::string_view 
                                       [&](const auto &s) { return s.second == command->station; });
         if (!ours) return;
     }
-    std::string replyTopic = Topics::result(topic);
-    ParsedRequest parsed = parseRequest(command->name, payload, !command->station.empty());
-    if (!parsed.request) {
-        std::fprintf(stderr, "lyx mqtt: refused a request on %.*s: %s\n",
-                     static_cast<int>(topic.size()), topic.data(), parsed.error.c_str());
-        queueReply(std::move(replyTopic), errorReplyJson(command->name, parsed.id, parsed.error));
+    onCommand(*command, topic, payload, retained);
+}
+
+void MqttPublisher::Session::refuse(std::string_view topic, std::string_view name,
+                                    const std::string &id, const std::string &why) {
+    const std::string who = id.empty() ? "" : " (id " + id + ")";
+    std::fprintf(stderr, "lyx mqtt: refused %.*s on %.*s%s: %s\n", static_cast<int>(name.size()),
+                 name.data(), static_cast<int>(topic.size()), topic.data(), who.c_str(),
+                 why.c_str());
+    queueReply(Topics::result(topic), errorReplyJson(name, id, why, settings_.client.clientId));
+}
+
+void MqttPublisher::Session::onCommand(const CommandTopic &command, std::string_view topic,
+                                       std::string_view payload, bool retained) {
+    ParsedRequest parsed = parseRequest(command.name, payload, !command.station.empty());
+    if (retained) {
+        // Stored by the broker earlier, perhaps long ago: old news, not a request. Answered
+        // once, not at every reconnection.
+        std::string key = std::string(topic) + '\n' + std::string(payload);
+        if (retainedAnswered_.count(key)) return;
+        if (retainedAnswered_.size() >= kMostRetainedAnswered) retainedAnswered_.clear();
+        retainedAnswered_.insert(std::move(key));
+        refuse(topic, command.name, parsed.id,
+               "retained commands are not executed; publish it without the retain flag (and "
+               "clear the retained one: an empty retained message on " +
+                   std::string(topic) + ")");
         return;
     }
-    if (stopping_) {
-        queueReply(std::move(replyTopic),
-                   errorReplyJson(command->name, parsed.id, "the gateway is stopping"));
+    if (!parsed.request) return refuse(topic, command.name, parsed.id, parsed.error);
+    if (!settings_.commands.allows(command.name))
+        return refuse(topic, command.name, parsed.id, settings_.commands.refusal(command.name));
+    if (stopping_) return refuse(topic, command.name, parsed.id, "the gateway is stopping");
+    const std::string &name = parsed.request->name;
+    if ((name == "send" || name == "pause" || name == "stay-awake") &&
+        !transmits_.take(Clock::now())) {
+        char rate[32];
+        std::snprintf(rate, sizeof rate, "%g", settings_.transmitsPerSecond);
+        const std::string limit = std::string("more than ") + rate +
+                                  " radio transmissions a second (send, pause and stay-awake "
+                                  "together); try again later";
+        return refuse(topic, command.name, parsed.id, limit);
+    }
+    if (name == "forget") {
+        // The gateway's own business: done on this thread, outside libmosquitto's callback.
+        forgets_.push_back(
+            {Topics::result(topic), parsed.id, command.station, *parsed.request->tag});
         return;
     }
-    if (owner_.commands_.size() >= kMostWaitingCommands) {
-        queueReply(std::move(replyTopic),
-                   errorReplyJson(command->name, parsed.id,
-                                  std::to_string(kMostWaitingCommands) +
-                                      " commands are waiting already; try again later"));
-        return;
-    }
-    owner_.commands_.post({std::string(topic), command->station, std::move(*parsed.request)});
+    if (owner_.commands_.size() >= kMostWaitingCommands)
+        return refuse(topic, command.name, parsed.id,
+                      std::to_string(kMostWaitingCommands) +
+                          " commands are waiting already; try again later");
+    // The answer comes from the link's thread.
+    MqttPublisher *owner = &owner_;
+    auto answer = [owner, replyTopic = Topics::result(topic), name, id = parsed.id,
+                   gateway = settings_.client.clientId](const Outcome &outcome) {
+        owner->reply(replyTopic, replyJson(name, id, outcome, gateway));
+    };
+    owner_.commands_.post(
+        {std::string(topic), command.station, std::move(*parsed.request), std::move(answer)});
 }
 
 void MqttPublisher::Session::takeControl(Clock::time_point now) {
@@ -346,12 +472,32 @@ bool MqttPublisher::Session::send(const std::string &topic, std::string_view pay
     return sent.ok || qos > 0;
 }
 
+PacketLabels MqttPublisher::Session::labels(const std::string &station, int tag) const {
+    PacketLabels l;
+    l.withStationId = true;
+    if (hasStationId(station)) l.stationId = station;
+    const tags::TagInfo &info = owner_.tags_.info(tag);
+    l.name = info.name;
+    l.unit = info.unit;
+    return l;
+}
+
 void MqttPublisher::Session::work(Clock::time_point now) {
     if (announce_) announce(now);
     // Replies first: someone waits for each.
     while (!replies_.empty() && state_ == State::Connected) {
         send(replies_.front().first, replies_.front().second, settings_.qos, false);
         replies_.pop_front();
+    }
+    while (!forgets_.empty() && state_ == State::Connected) {
+        forget(forgets_.front());
+        forgets_.pop_front();
+    }
+    if (rediscoverAt_ && now >= *rediscoverAt_) {
+        rediscoverAt_.reset();
+        discovered_.clear();
+        discoveredStations_.clear();
+        publishEveryTag(now);
     }
     if (canSend())
         for (const auto &s : states_.takeDue(now, kBatch))
@@ -361,7 +507,8 @@ void MqttPublisher::Session::work(Clock::time_point now) {
         batch_.clear();
         if (owner_.packets_.take(batch_, kBatch) == 0) break;
         for (auto &q : batch_) {
-            const std::string payload = jsonObject(q.packet, false);
+            const std::string payload =
+                jsonObject(q.packet, false, labels(q.station, q.packet.tag));
             if (send(topics_.packet(q.station, q.packet.tag), payload, settings_.qos, false))
                 ++published_;
             else
@@ -372,6 +519,9 @@ void MqttPublisher::Session::work(Clock::time_point now) {
         turn += batch_.size();
         if (batch_.size() < kBatch) nextTake_ = now + kGather;  // the queue is empty
     }
+    if (owner_.tags_.version() != modulesVersion_ &&
+        now - lastModules_ >= settings_.modulesInterval)
+        publishModules(now);
     if (now >= nextDetail_) {
         publishDetail(now);
     } else if (detailKey() != lastDetailKey_) {
@@ -382,9 +532,146 @@ void MqttPublisher::Session::work(Clock::time_point now) {
     }
 }
 
+void MqttPublisher::Session::takeTagEvents(Clock::time_point now) {
+    const auto silence = owner_.tags_.nextSilence();
+    pollfd fd{owner_.tags_.fd(), POLLIN, 0};
+    const bool waiting = ::poll(&fd, 1, 0) > 0;
+    if (!waiting && !(silence && now >= *silence)) return;
+    for (const auto &e : owner_.tags_.takeEvents(now)) {
+        const std::string json = eventJson(e);
+        std::fprintf(stderr, "lyx mqtt: tag %d on %s %s\n", e.tag, e.station.c_str(),
+                     e.kind == TagTracker::Event::Kind::Joined ? "joined"
+                     : e.kind == TagTracker::Event::Kind::Gone ? "is gone"
+                                                               : "is back");
+        if (state_ != State::Connected || announce_) {
+            // Published once connected; the availability and discovery then come from the
+            // model itself.
+            if (pendingEvents_.size() >= kMostPendingEvents) pendingEvents_.pop_front();
+            pendingEvents_.push_back(json);
+            continue;
+        }
+        send(topics_.event(), json, settings_.qos, false);
+        if (e.kind == TagTracker::Event::Kind::Gone) {
+            send(topics_.availability(e.station, e.tag), "offline", kStatusQos, true);
+            continue;
+        }
+        // Joined or back: its discovery first (a forgotten tag may have lost it), then
+        // "online", so that Home Assistant finds the entity before it turns available.
+        const auto modules = owner_.tags_.modules(now);
+        const auto it = std::find_if(modules.begin(), modules.end(), [&](const auto &m) {
+            return m.station == e.station && m.tag == e.tag;
+        });
+        const bool numeric = it != modules.end() && classify(it->value) == ValueKind::Number;
+        publishTag(e.station, e.tag, true, numeric);
+    }
+}
+
+void MqttPublisher::Session::publishTag(const std::string &station, int tag, bool available,
+                                        bool numeric) {
+    if (settings_.discovery && hasStationId(station)) {
+        if (discoveredStations_.insert(station).second)
+            for (const auto &m : discovery_.station(station))
+                send(m.topic, m.payload, kStatusQos, true);
+        const auto key = std::make_pair(station, tag);
+        const auto known = discovered_.find(key);
+        if (known == discovered_.end() || known->second != numeric) {
+            for (const auto &m : discovery_.tag(station, tag, owner_.tags_.info(tag), numeric))
+                send(m.topic, m.payload, kStatusQos, true);
+            discovered_[key] = numeric;
+        }
+    }
+    send(topics_.availability(station, tag), available ? "online" : "offline", kStatusQos, true);
+}
+
+void MqttPublisher::Session::publishEveryTag(Clock::time_point now) {
+    for (const auto &m : owner_.tags_.modules(now))
+        publishTag(m.station, m.tag, m.available, classify(m.value) == ValueKind::Number);
+}
+
+std::string MqttPublisher::Session::eventJson(const TagTracker::Event &e) const {
+    using Kind = TagTracker::Event::Kind;
+    const tags::TagInfo &info = owner_.tags_.info(e.tag);
+    std::string out = std::string("{\"event\":\"") +
+                      (e.kind == Kind::Joined ? "joined"
+                       : e.kind == Kind::Gone ? "gone"
+                                              : "back") +
+                      "\",\"time\":\"" + isoTime(wallTime(e.at), true) + "\"";
+    out += ",\"station\":" + std::to_string(e.stationNumber);
+    out += ",\"station_id\":" + stationIdJson(e.station);
+    out += ",\"tag\":" + std::to_string(e.tag);
+    out += ",\"name\":" + textOrNull(info.name) + ",\"unit\":" + textOrNull(info.unit);
+    if (e.kind != Kind::Joined) {
+        // When it was last heard before it went (or before it came back), and the silence
+        // that counted as gone.
+        char timeout[32];
+        std::snprintf(timeout, sizeof timeout, "%.3f",
+                      std::chrono::duration<double>(e.timeout).count());
+        out += ",\"last_seen\":\"" + isoTime(wallTime(e.lastHeard), true) + "\"";
+        out += std::string(",\"timeout\":") + timeout;
+    }
+    return out + "}";
+}
+
+void MqttPublisher::Session::publishModules(Clock::time_point now) {
+    modulesVersion_ = owner_.tags_.version();
+    lastModules_ = now;
+    const auto modules = owner_.tags_.modules(now);
+    if (modules.empty() && !modulesPublished_) return;  // nothing heard yet: nothing to say
+    std::string out = "[";
+    for (const auto &m : modules) {
+        const tags::TagInfo &info = owner_.tags_.info(m.tag);
+        if (out.size() > 1) out += ",";
+        out += "{\"station\":" + std::to_string(m.stationNumber) +
+               ",\"station_id\":" + stationIdJson(m.station) + ",\"tag\":" + std::to_string(m.tag) +
+               ",\"name\":" + textOrNull(info.name) + ",\"unit\":" + textOrNull(info.unit) +
+               ",\"last_seen\":\"" + isoTime(wallTime(m.lastHeard), true) +
+               "\",\"packets\":" + std::to_string(m.packets) + ",\"availability\":\"" +
+               (m.available ? "online" : "offline") + "\"}";
+    }
+    send(topics_.modules(), out + "]", kStatusQos, true);
+    modulesPublished_ = true;
+}
+
+void MqttPublisher::Session::forget(const Forget &request) {
+    const std::vector<std::string> heard = owner_.tags_.forget(request.tag, request.station);
+    // Also under every station of this gateway now: what an earlier run published for it.
+    std::set<std::string> levels(heard.begin(), heard.end());
+    if (request.station.empty())
+        for (const auto &[number, level] : stations_)
+            levels.insert(level);
+    else
+        levels.insert(request.station);
+    std::string list;
+    for (const auto &level : levels) {
+        if (settings_.discovery && hasStationId(level))
+            for (const auto &m : discovery_.remove(level, request.tag))
+                send(m.topic, m.payload, kStatusQos, true);
+        discovered_.erase({level, request.tag});
+        // Empty retained messages remove what the broker keeps of it.
+        send(topics_.availability(level, request.tag), "", kStatusQos, true);
+        const std::string state = topics_.state(level, request.tag);
+        send(state, "", kStatusQos, true);
+        states_.forget(state);
+        list += (list.empty() ? "" : ",") + jsonString(level);
+    }
+    Outcome outcome;
+    outcome.message = heard.empty() ? "tag " + std::to_string(request.tag) +
+                                          " was not heard; what is published of it is cleared"
+                                    : "forgot tag " + std::to_string(request.tag);
+    outcome.fields.emplace_back("tag", std::to_string(request.tag));
+    outcome.fields.emplace_back("stations", "[" + list + "]");
+    std::fprintf(stderr, "lyx mqtt: forget on %s%s: %s\n", request.replyTopic.c_str(),
+                 request.id.empty() ? "" : (" (id " + request.id + ")").c_str(),
+                 outcome.message.c_str());
+    queueReply(request.replyTopic,
+               replyJson("forget", request.id, outcome, settings_.client.clientId));
+    // The list changes at once.
+    publishModules(Clock::now());
+}
+
 std::string MqttPublisher::Session::detailKey() const {
     std::string key = std::to_string(owner_.packets_.counts().dropped + lostInSending_ +
-                                     owner_.link().framesDropped);
+                                     owner_.linkStatistics().framesDropped);
     // Appended piece by piece: " " + string makes GCC 12 warn (-Wrestrict, a false
     // positive on the inlined insert at the front of a temporary).
     for (const auto &[number, level] : stations_) {
@@ -398,7 +685,7 @@ std::string MqttPublisher::Session::detailKey() const {
 
 void MqttPublisher::Session::publishDetail(Clock::time_point now) {
     const auto counts = owner_.packets_.counts();
-    const auto link = owner_.link();
+    const auto link = owner_.linkStatistics();
     auto n = [](std::uint64_t v) { return std::to_string(v); };
     // What the link delivered, held back and lost before the packets reached the
     // gateway; its lost packets count among "dropped".
@@ -423,7 +710,8 @@ void MqttPublisher::Session::publishDetail(Clock::time_point now) {
         ",\"link\":" + linkJson + ",\"waiting\":" + std::to_string(counts.waiting) +
         ",\"queue\":" + std::to_string(owner_.packets_.capacity()) +
         ",\"qos\":" + std::to_string(settings_.qos) +
-        ",\"connections\":" + std::to_string(connections_) + "}";
+        ",\"connections\":" + std::to_string(connections_) +
+        ",\"commands\":" + jsonString(settings_.commands.describe()) + "}";
     send(topics_.statusDetail(), detail, kStatusQos, true);
     lastDetail_ = now;
     lastDetailKey_ = detailKey();
@@ -485,13 +773,19 @@ int MqttPublisher::Session::pollTimeout(Clock::time_point now) const {
         if (canSend() && nextTake_ > now) next = std::min(next, nextTake_);
     }
     if (stopping_) next = std::min(next, stopDeadline_);
+    if (const auto silence = owner_.tags_.nextSilence()) next = std::min(next, *silence);
+    if (state_ == State::Connected) {
+        if (rediscoverAt_) next = std::min(next, *rediscoverAt_);
+        if (owner_.tags_.version() != modulesVersion_)
+            next = std::min(next, lastModules_ + settings_.modulesInterval);
+    }
     if (next <= now) return 0;
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(next - now).count());
 }
 
-MqttPublisher::MqttPublisher(PublisherSettings settings, PacketQueue &packets,
+MqttPublisher::MqttPublisher(PublisherSettings settings, TagTracker &tags,
                              Mailbox<CommandMessage> &commands)
-    : settings_(std::move(settings)), packets_(packets), commands_(commands) {}
+    : settings_(std::move(settings)), tags_(tags), packets_(settings_.queue), commands_(commands) {}
 
 MqttPublisher::~MqttPublisher() {
     if (thread_.joinable()) stop(std::chrono::milliseconds(0));
@@ -506,29 +800,42 @@ void MqttPublisher::start() {
     });
 }
 
+void MqttPublisher::packet(const std::string &station, const Packet &p) {
+    packets_.push({station, p});
+}
+
+void MqttPublisher::lost(std::uint64_t count) {
+    if (count > 0) packets_.countDropped(count);
+}
+
 void MqttPublisher::reply(std::string topic, std::string payload) {
     control_.post({Control::Kind::Reply, std::move(topic), std::move(payload), {}, 0, {}});
 }
 
-void MqttPublisher::setStations(std::map<int, std::string> levels, std::uint32_t present) {
-    control_.post({Control::Kind::Stations, {}, {}, std::move(levels), present, {}});
+void MqttPublisher::stations(const std::map<int, std::string> &levels, std::uint32_t present) {
+    control_.post({Control::Kind::Stations, {}, {}, levels, present, {}});
 }
 
-void MqttPublisher::setLink(const dataprovider::LinkStatistics &link) {
+void MqttPublisher::link(const dataprovider::LinkStatistics &statistics) {
     std::lock_guard guard(linkLock_);
-    link_ = link;
+    link_ = statistics;
 }
 
-dataprovider::LinkStatistics MqttPublisher::link() const {
+dataprovider::LinkStatistics MqttPublisher::linkStatistics() const {
     std::lock_guard guard(linkLock_);
     return link_;
 }
 
-MqttPublisher::Summary MqttPublisher::stop(std::chrono::milliseconds flushFor) {
-    if (!thread_.joinable()) return summary_;
-    control_.post({Control::Kind::Stop, {}, {}, {}, 0, flushFor});
-    thread_.join();
-    return summary_;
+std::string MqttPublisher::stop(std::chrono::milliseconds flushFor) {
+    if (thread_.joinable()) {
+        control_.post({Control::Kind::Stop, {}, {}, {}, 0, flushFor});
+        thread_.join();
+    }
+    const auto counts = packets_.counts();
+    return std::to_string(counts.received) + " packets received, " +
+           std::to_string(summary_.published) + " published, " + std::to_string(counts.dropped) +
+           " dropped, " + std::to_string(summary_.left) + " left unpublished; " +
+           (summary_.offline ? "\"offline\" published" : "\"offline\" not published");
 }
 
 }  // namespace lyx::cli

@@ -46,4 +46,9 @@ std::vector<StateThrottle::State> StateThrottle::takeAll(Clock::time_point now) 
     return out;
 }
 
+void StateThrottle::forget(const std::string &topic) {
+    if (entries_.erase(topic) == 0) return;
+    std::erase_if(due_, [&](const auto &entry) { return entry.second == topic; });
+}
+
 }  // namespace lyx::cli

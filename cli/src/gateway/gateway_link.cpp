@@ -1,12 +1,12 @@
-#include "mqtt_gateway.hpp"
+#include "gateway_link.hpp"
 
 #include <poll.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "mqtt_commands.hpp"
-#include "mqtt_topics.hpp"
 
 namespace lyx::cli {
 
@@ -14,11 +14,24 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The commands that act through one base station; their replies name it.
+bool actsOnStation(const std::string &name) {
+    static const char *const names[] = {"wake", "pair",  "station", "channel",
+                                        "read", "write", "send"};
+    return std::any_of(std::begin(names), std::end(names),
+                       [&](const char *n) { return name == n; });
+}
+
 }  // namespace
 
-GatewayLink::GatewayLink(Network &net, PacketQueue &packets, Mailbox<CommandMessage> &commands,
-                         MqttPublisher &publisher, int stopFd)
-    : net_(net), packets_(packets), commands_(commands), publisher_(publisher), stopFd_(stopFd) {
+GatewayLink::GatewayLink(Network &net, TagTracker &tags, std::vector<Output *> outputs,
+                         Mailbox<CommandMessage> &commands, std::size_t held, int stopFd)
+    : net_(net),
+      tags_(tags),
+      outputs_(std::move(outputs)),
+      commands_(commands),
+      heldCapacity_(std::max<std::size_t>(held, 1)),
+      stopFd_(stopFd) {
     handler_ = net_.addPacketHandler([this](const Packet &p) { onPacket(p); });
 }
 
@@ -28,17 +41,25 @@ GatewayLink::~GatewayLink() {
 
 void GatewayLink::onPacket(const Packet &p) {
     if (auto level = directory_.levelFor(p.station, Clock::now())) {
-        packets_.push({std::move(*level), p});
+        deliver(*level, p);
         return;
     }
     // Its station's ID is read once the loop runs again; the packet waits, in
-    // the same bounds as the queue.
-    if (held_.size() >= packets_.capacity()) {
+    // the bounds of the outputs' queues.
+    if (held_.size() >= heldCapacity_) {
         held_.pop_front();
-        packets_.countDropped(1);
+        for (Output *o : outputs_)
+            o->lost(1);
     }
     held_.push_back(p);
     resolveFlag_.raise();
+}
+
+void GatewayLink::deliver(const std::string &level, const Packet &p) {
+    // Heard when it arrived, also when it waited for its station's ID.
+    tags_.heard(level, p, net_.started() + std::chrono::milliseconds(p.sinceStartMs));
+    for (Output *o : outputs_)
+        o->packet(level, p);
 }
 
 bool GatewayLink::readFirstStation() {
@@ -46,8 +67,15 @@ bool GatewayLink::readFirstStation() {
     const std::int32_t id = net_.stationId(1);
     if (id != 0) record(1, id);
     resolve();
-    publisher_.setStations(directory_.levels(), presentMask());
+    publishStations();
     return id != 0;
+}
+
+void GatewayLink::publishStations() {
+    const auto levels = directory_.levels();
+    const std::uint32_t present = presentMask();
+    for (Output *o : outputs_)
+        o->stations(levels, present);
 }
 
 void GatewayLink::resolve() {
@@ -62,7 +90,7 @@ void GatewayLink::resolve() {
         record(station, id);
         changed = changed || directory_.levels() != before;
     }
-    if (changed) publisher_.setStations(directory_.levels(), presentMask());
+    if (changed) publishStations();
 }
 
 void GatewayLink::stationsOnLink(std::uint32_t present) {
@@ -97,7 +125,7 @@ void GatewayLink::stationsOnLink(std::uint32_t present) {
         const std::int32_t id = net_.stationId(change.station);
         if (id != 0) record(change.station, id);
     }
-    publisher_.setStations(directory_.levels(), presentMask());
+    publishStations();
 }
 
 void GatewayLink::record(int station, std::int32_t id) {
@@ -123,7 +151,7 @@ void GatewayLink::release(int station, const std::string &level) {
     std::deque<Packet> others;
     for (auto &p : held_) {
         if (p.station == station)
-            packets_.push({level, std::move(p)});
+            deliver(level, p);
         else
             others.push_back(std::move(p));
     }
@@ -161,24 +189,36 @@ void GatewayLink::runCommands() {
                 station = 0;
             }
         }
-        if (station != 0) outcome = runRequest(net_, request, station, stopFd_);
+        if (station != 0) {
+            outcome = runRequest(net_, request, station, stopFd_);
+            // A station read by the request itself: its ID is fresh.
+            if (request.name == "station" && outcome.status == 0) {
+                for (const auto &[field, literal] : outcome.fields) {
+                    if (field != "station_id") continue;
+                    const auto before = directory_.levels();
+                    record(station, static_cast<std::int32_t>(std::stol(literal)));
+                    if (directory_.levels() != before) publishStations();
+                }
+            }
+            if (actsOnStation(request.name)) {
+                // The station by its number and by its ID as the topics give it.
+                const bool named = std::any_of(outcome.fields.begin(), outcome.fields.end(),
+                                               [](const auto &f) { return f.first == "station"; });
+                if (!named) outcome.fields.emplace_back("station", std::to_string(station));
+                const auto levels = directory_.levels();
+                const auto level = levels.find(station);
+                outcome.fields.emplace_back(
+                    "station_hex", level == levels.end() || level->second.rfind("station-", 0) == 0
+                                       ? std::string("null")
+                                       : jsonString(level->second));
+            }
+        }
         // The journal's line: which request, how the network answered, what it said.
         const std::string who = request.id.empty() ? "" : " (id " + request.id + ")";
         const std::string answer = outcome.response.empty() ? "" : outcome.response + ", ";
         std::fprintf(stderr, "lyx mqtt: %s on %s%s: %s%s\n", request.name.c_str(),
-                     command->topic.c_str(), who.c_str(), answer.c_str(), outcome.message.c_str());
-        publisher_.reply(Topics::result(command->topic),
-                         replyJson(request.name, request.id, outcome));
-        // A station read by the request itself: its ID is fresh.
-        if (request.name == "station" && outcome.status == 0) {
-            for (const auto &[field, literal] : outcome.fields) {
-                if (field != "station_id") continue;
-                const auto before = directory_.levels();
-                record(station, static_cast<std::int32_t>(std::stol(literal)));
-                if (directory_.levels() != before)
-                    publisher_.setStations(directory_.levels(), presentMask());
-            }
-        }
+                     command->origin.c_str(), who.c_str(), answer.c_str(), outcome.message.c_str());
+        command->answer(outcome);
         if (!directory_.waiting().empty()) resolve();
     }
 }
@@ -186,11 +226,11 @@ void GatewayLink::runCommands() {
 void GatewayLink::close(const std::string &why) {
     if (handler_ != 0) net_.removePacketHandler(handler_);
     handler_ = 0;
-    packets_.countDropped(held_.size());
+    for (Output *o : outputs_)
+        o->lost(held_.size());
     held_.clear();
     while (auto command = commands_.take())
-        publisher_.reply(Topics::result(command->topic),
-                         errorReplyJson(command->request.name, command->request.id, why));
+        command->answer({2, "", why, {}});
 }
 
 }  // namespace lyx::cli

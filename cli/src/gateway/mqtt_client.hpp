@@ -41,7 +41,9 @@ class MqttClient {
         std::function<void(int result, std::string_view why)> connected;
         // The connection ended; `why` is empty when disconnect() asked for it.
         std::function<void(std::string_view why)> disconnected;
-        std::function<void(std::string_view topic, std::string_view payload)> message;
+        // `retained`: the broker stored it earlier and sends it for a new subscription.
+        std::function<void(std::string_view topic, std::string_view payload, bool retained)>
+            message;
         // A message of quality 1 was acknowledged (quality 0: written out).
         std::function<void(int messageId)> delivered;
     };

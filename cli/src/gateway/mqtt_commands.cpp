@@ -16,6 +16,8 @@ using nlohmann::json;
 constexpr std::size_t kLargestBody = 64 * 1024;
 constexpr int kDeepestBody = 16;
 constexpr double kLongestStayAwake = 3600.0;
+// A longer pairing would keep the link's thread, and every command behind it, waiting.
+constexpr int kLongestPairing = 60;
 
 struct CommandFields {
     std::string_view name;
@@ -34,6 +36,7 @@ const std::vector<CommandFields> &commandTable() {
         {"read", {"module", "param", "station"}},
         {"write", {"module", "param", "type", "value", "station"}},
         {"send", {"tag", "type", "value", "status", "station"}},
+        {"forget", {"tag"}},
     };
     return table;
 }
@@ -164,6 +167,10 @@ void readFields(const json &body, CommandRequest &r) {
     } else if (n == "pair") {
         if (has("seconds"))
             r.seconds = static_cast<int>(wholeNumber(body.at("seconds"), "seconds", 1, 255));
+        if (r.seconds > kLongestPairing)
+            throw UsageError("seconds: a pairing through the gateway takes at most " +
+                             std::to_string(kLongestPairing) + " s, not " +
+                             std::to_string(r.seconds));
         r.configuration = has("config") && flag(body.at("config"), "config");
     } else if (n == "channel") {
         r.channel = static_cast<int>(wholeNumber(required("channel"), "channel", 1, 255));
@@ -172,6 +179,8 @@ void readFields(const json &body, CommandRequest &r) {
             static_cast<std::int32_t>(wholeNumber(required("module"), "module", 0, 0xFFFFFF));
         r.param = static_cast<int>(wholeNumber(required("param"), "param", 0, 255));
         if (n == "write") readTypedValue(body, r);
+    } else if (n == "forget") {
+        r.tag = static_cast<int>(wholeNumber(required("tag"), "tag", 0, 65534));
     } else if (n == "send") {
         r.tag = static_cast<int>(wholeNumber(required("tag"), "tag", 0, 65535));
         if (has("status"))
@@ -281,9 +290,11 @@ Outcome runRequest(Network &net, const CommandRequest &r, int station, int stopF
     }
 }
 
-std::string replyJson(std::string_view name, std::string_view id, const Outcome &outcome) {
+std::string replyJson(std::string_view name, std::string_view id, const Outcome &outcome,
+                      std::string_view gateway) {
     std::string out = "{\"id\":" + (id.empty() ? std::string("null") : std::string(id));
     out += ",\"command\":" + jsonString(name);
+    if (!gateway.empty()) out += ",\"gateway\":" + jsonString(gateway);
     out += ",\"status\":" + std::to_string(outcome.status);
     out += ",\"response\":" +
            (outcome.response.empty() ? std::string("null") : jsonString(outcome.response));
@@ -299,8 +310,9 @@ std::string replyJson(std::string_view name, std::string_view id, const Outcome 
     return out + "}";
 }
 
-std::string errorReplyJson(std::string_view name, std::string_view id, std::string_view message) {
-    return replyJson(name, id, {2, "", std::string(message), {}});
+std::string errorReplyJson(std::string_view name, std::string_view id, std::string_view message,
+                           std::string_view gateway) {
+    return replyJson(name, id, {2, "", std::string(message), {}}, gateway);
 }
 
 }  // namespace lyx::cli

@@ -182,7 +182,7 @@ void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *mes
     const std::string_view payload(
         static_cast<const char *>(message->payload),
         message->payload == nullptr ? 0 : static_cast<std::size_t>(message->payloadlen));
-    client->callbacks_.message(message->topic, payload);
+    client->callbacks_.message(message->topic, payload, message->retain);
 }
 
 void MqttClient::onPublish(mosquitto *, void *self, int messageId) {

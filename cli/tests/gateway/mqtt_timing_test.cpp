@@ -61,6 +61,14 @@ TEST(StateThrottle, EveryLatestStateForABrokerThatLostThem) {
     EXPECT_EQ(all[0].payload, "2");
     EXPECT_EQ(all[1].payload, "9");
     EXPECT_FALSE(t.nextDue());
+    // A forgotten topic is neither due nor given back again.
+    t.offer("b", "10", t0 + 30ms);
+    ASSERT_TRUE(t.nextDue());
+    t.forget("b");
+    EXPECT_FALSE(t.nextDue());
+    all = t.takeAll(t0 + 40ms);
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].topic, "a");
 }
 
 TEST(StationDirectory, ReadsAnIdWhenFirstHeardAndAfterASilence) {

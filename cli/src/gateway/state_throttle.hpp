@@ -39,6 +39,9 @@ class StateThrottle {
     // retained messages; nothing waits afterwards.
     std::vector<State> takeAll(Clock::time_point now);
 
+    // Drops `topic` and what waits for it (its tag was forgotten).
+    void forget(const std::string &topic);
+
   private:
     struct Entry {
         std::string latest;

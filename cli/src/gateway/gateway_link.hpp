@@ -1,40 +1,42 @@
 // The gateway's side on the link's thread, the thread that owns the Network:
-// it gives every packet its base station's topic level and queues it for the
-// MQTT thread, reads station IDs when the directory asks for them, and runs
-// the commands from the broker one at a time, sending each reply back.
+// it gives every packet its base station's topic level, notes it in the model of
+// tags and hands it to every output, reads station IDs when the directory asks
+// for them, and runs the commands the outputs took, one at a time, answering
+// each.
 #pragma once
 
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "event_flag.hpp"
 #include "mailbox.hpp"
-#include "mqtt_publisher.hpp"
 #include "network.hpp"
-#include "packet_queue.hpp"
+#include "output.hpp"
 #include "station_directory.hpp"
+#include "tag_tracker.hpp"
 #include "station_watch.hpp"
 
 namespace lyx::cli {
 
 class GatewayLink {
   public:
-    // `stopFd` (if not -1) ends a long command early once it is readable.
-    GatewayLink(Network &net, PacketQueue &packets, Mailbox<CommandMessage> &commands,
-                MqttPublisher &publisher, int stopFd);
+    // `held`: how many packets may wait for their station's ID; `stopFd` (if
+    // not -1) ends a long command early once it is readable.
+    GatewayLink(Network &net, TagTracker &tags, std::vector<Output *> outputs,
+                Mailbox<CommandMessage> &commands, std::size_t held, int stopFd);
     ~GatewayLink();
     GatewayLink(const GatewayLink &) = delete;
     GatewayLink &operator=(const GatewayLink &) = delete;
 
     // Reads the ID of base station 1; false when it does not answer. The
     // others are read when they are first heard: a read of a station that is
-    // not there waits for its time-out, and every frame arriving meanwhile is
-    // lost.
+    // not there waits for its time-out.
     bool readFirstStation();
 
     // Readable while station IDs wait to be read.
     int resolveFd() const { return resolveFlag_.fd(); }
-    // Reads them and queues the packets that waited for them.
+    // Reads them and passes on the packets that waited for them.
     void resolve();
 
     // The base stations on the link now (bit n: station n), checked every
@@ -51,16 +53,19 @@ class GatewayLink {
 
   private:
     void onPacket(const Packet &p);
+    void deliver(const std::string &level, const Packet &p);
     void record(int station, std::int32_t id);
     void release(int station, const std::string &level);
+    void publishStations();
     bool stopRequested() const;
     // The stations whose status is "online" (bit n: station n).
     std::uint32_t presentMask() const;
 
     Network &net_;
-    PacketQueue &packets_;
+    TagTracker &tags_;
+    std::vector<Output *> outputs_;
     Mailbox<CommandMessage> &commands_;
-    MqttPublisher &publisher_;
+    std::size_t heldCapacity_;
     int stopFd_;
     StationDirectory directory_;
     StationWatch watch_;
