@@ -172,6 +172,7 @@ void readFields(const json &body, CommandRequest &r) {
                              std::to_string(kLongestPairing) + " s, not " +
                              std::to_string(r.seconds));
         r.configuration = has("config") && flag(body.at("config"), "config");
+        r.keepChannel = has("keep_channel") && flag(body.at("keep_channel"), "keep_channel");
     } else if (n == "channel") {
         r.channel = static_cast<int>(wholeNumber(required("channel"), "channel", 1, 255));
     } else if (n == "read" || n == "write") {
@@ -271,7 +272,7 @@ Outcome runRequest(Network &net, const CommandRequest &r, int station, int stopF
         if (n == "pause") return r.all ? pauseAll(net) : pauseTag(net, *r.tag);
         if (n == "wake") return wake(net, station, r.module);
         if (n == "stay-awake") return stayAwake(net, r.duration, stopFd);
-        if (n == "pair") return pair(net, station, r.seconds, r.configuration);
+        if (n == "pair") return pair(net, station, r.seconds, r.configuration, r.keepChannel);
         if (n == "station") return stationInfo(net, station);
         if (n == "channel") return setChannel(net, station, r.channel);
         if (n == "read") return readParameter(net, station, *r.module, r.param);

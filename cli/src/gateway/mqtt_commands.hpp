@@ -31,6 +31,7 @@ struct CommandRequest {
     int status = 0;
     int seconds = 10;
     bool configuration = false;
+    bool keepChannel = false;  // pair: the module moves to the station's channel
     int channel = 0;
     std::chrono::milliseconds duration{0};
 };

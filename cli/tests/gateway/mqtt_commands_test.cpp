@@ -35,6 +35,8 @@ TEST(MqttCommandBodies, FieldsNamedLikeTheOptions) {
     auto pair = accepted("pair", R"({"seconds":30,"config":true})");
     EXPECT_EQ(pair.seconds, 30);
     EXPECT_TRUE(pair.configuration);
+    EXPECT_FALSE(pair.keepChannel);
+    EXPECT_TRUE(accepted("pair", R"({"keep_channel":true})").keepChannel);
     EXPECT_EQ(accepted("pair", "{}").seconds, 10);
     EXPECT_EQ(accepted("channel", R"({"channel":7})").channel, 7);
     auto read = accepted("read", R"({"module":66051,"param":20})", true);
