@@ -652,13 +652,14 @@ class Faults(MqttTest):
         values = sorted({p["value"] for p in self.packets(sub, 101)})
         self.assertGreater(detail["dropped"], 100)  # 5 s at 40 a second, 20 kept
         self.assertEqual(detail["dropped"], sent - len(values))
-        # The ramp climbs by about the same step every packet: what is missing is one run, the
-        # oldest packets of the outage.
+        # The ramp climbs by about the same step every packet (a packet the loaded simulator
+        # sends late makes one step longer and the next shorter): what is missing is one run,
+        # the oldest packets of the outage, more than a hundred steps long.
         steps = [b - a for a, b in zip(values, values[1:])]
         step = sorted(steps)[len(steps) // 2]
-        gaps = [s for s in steps if s > 1.5 * step]
+        gaps = [s for s in steps if s > 10 * step]
         self.assertEqual(len(gaps), 1, steps)
-        self.assertAlmostEqual(gaps[0] / step, detail["dropped"] + 1, delta=1)
+        self.assertAlmostEqual(gaps[0] / step, detail["dropped"] + 1, delta=2)
 
     def test_a_broker_killed_and_started_empty_gets_the_status_and_states_again(self):
         # Without persistence the restarted broker has lost every retained message: the
