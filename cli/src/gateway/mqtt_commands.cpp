@@ -30,7 +30,7 @@ const std::vector<CommandFields> &commandTable() {
         {"pause", {"tag", "all"}},
         {"wake", {"module", "station"}},
         {"stay-awake", {"for"}},
-        {"pair", {"seconds", "config", "station"}},
+        {"pair", {"seconds", "config", "keep_channel", "station"}},
         {"station", {"station"}},
         {"channel", {"channel", "station"}},
         {"read", {"module", "param", "station"}},
