@@ -34,6 +34,7 @@ constexpr std::size_t kMostReplies = 1000;
 constexpr auto kHousekeeping = 1s;
 constexpr auto kDetailEvery = 60s;
 constexpr auto kDetailSoonest = 1s;
+constexpr auto kDetailLatest = 5s;
 constexpr auto kForgetUnacknowledged = 60s;
 constexpr auto kCloseWait = 2s;
 constexpr int kStatusQos = 1;
@@ -147,7 +148,10 @@ class MqttPublisher::Session {
               int *id = nullptr);
     void queueReply(std::string topic, std::string payload);
     void publishDetail(Clock::time_point now);
+    // What, changed, makes the detail go again soon (losses, stations), and the other
+    // counters it holds.
     std::string detailKey() const;
+    std::string detailCounters() const;
     PacketLabels labels(const std::string &station, int tag) const;
 
     MqttPublisher &owner_;
@@ -171,6 +175,7 @@ class MqttPublisher::Session {
     Clock::time_point nextDetail_{};
     Clock::time_point lastDetail_{};
     std::string lastDetailKey_;
+    std::string lastDetailCounters_;
 
     std::map<int, std::string> stations_;
     std::map<std::string, bool> online_;     // level -> on the link; every level ever known
@@ -522,14 +527,16 @@ void MqttPublisher::Session::work(Clock::time_point now) {
     if (owner_.tags_.version() != modulesVersion_ &&
         now - lastModules_ >= settings_.modulesInterval)
         publishModules(now);
-    if (now >= nextDetail_) {
-        publishDetail(now);
-    } else if (detailKey() != lastDetailKey_) {
-        if (now - lastDetail_ >= kDetailSoonest)
-            publishDetail(now);
-        else
-            nextDetail_ = std::min(nextDetail_, lastDetail_ + kDetailSoonest);
+    // A loss or a change of stations goes out within a second, any other change of the
+    // counters within kDetailLatest, so that the retained detail is never stale for long
+    // yet goes at most once a second however fast the packets come.
+    if (now < nextDetail_) {
+        const bool urgent = detailKey() != lastDetailKey_;
+        if (urgent || detailCounters() != lastDetailCounters_)
+            nextDetail_ =
+                std::min(nextDetail_, lastDetail_ + (urgent ? kDetailSoonest : kDetailLatest));
     }
+    if (now >= nextDetail_) publishDetail(now);
 }
 
 void MqttPublisher::Session::takeTagEvents(Clock::time_point now) {
@@ -683,6 +690,21 @@ std::string MqttPublisher::Session::detailKey() const {
     return key;
 }
 
+std::string MqttPublisher::Session::detailCounters() const {
+    const auto counts = owner_.packets_.counts();
+    const auto link = owner_.linkStatistics();
+    std::string key;
+    for (const std::uint64_t v :
+         {std::uint64_t{counts.received}, std::uint64_t{counts.waiting}, published_, connections_,
+          std::uint64_t{link.framesDelivered}, std::uint64_t{link.framesHeld},
+          std::uint64_t{link.framesHeldMax}, std::uint64_t{link.bytesDropped},
+          std::uint64_t{link.bytesDiscarded}}) {
+        key += std::to_string(v);
+        key += ' ';
+    }
+    return key;
+}
+
 void MqttPublisher::Session::publishDetail(Clock::time_point now) {
     const auto counts = owner_.packets_.counts();
     const auto link = owner_.linkStatistics();
@@ -715,6 +737,7 @@ void MqttPublisher::Session::publishDetail(Clock::time_point now) {
     send(topics_.statusDetail(), detail, kStatusQos, true);
     lastDetail_ = now;
     lastDetailKey_ = detailKey();
+    lastDetailCounters_ = detailCounters();
     nextDetail_ = now + kDetailEvery;
 }
 
