@@ -97,6 +97,51 @@ bool BrokerAddress::loopback() const {
     return ::inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
+MetricsAddress MetricsAddress::parse(std::string_view text) {
+    const std::string given(text);
+    const auto bad = [&](const std::string &why) {
+        return UsageError("--metrics: '" + given + "' " + why +
+                          "; expected PORT, ADDRESS:PORT or [IPV6]:PORT");
+    };
+    MetricsAddress address;
+    std::string_view port = text;
+    if (!text.empty() && text.front() == '[') {
+        const auto close = text.find(']');
+        if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != ':')
+            throw bad("is not [IPV6]:PORT");
+        address.host = std::string(text.substr(1, close - 1));
+        address.ipv6 = true;
+        port = text.substr(close + 2);
+        in6_addr probe{};
+        if (::inet_pton(AF_INET6, address.host.c_str(), &probe) != 1)
+            throw bad("does not hold an IPv6 address");
+    } else if (const auto colon = text.rfind(':'); colon != std::string_view::npos) {
+        address.host = std::string(text.substr(0, colon));
+        port = text.substr(colon + 1);
+        if (address.host == "localhost") address.host = "127.0.0.1";
+        in_addr probe{};
+        if (::inet_pton(AF_INET, address.host.c_str(), &probe) != 1)
+            throw bad("does not name a numeric IPv4 address, localhost or [IPV6]");
+    }
+    if (port.empty() || port.find_first_not_of("0123456789") != std::string_view::npos)
+        throw bad("has no port number");
+    address.port = static_cast<int>(parseInteger(port, 1, 65535, "--metrics"));
+    return address;
+}
+
+std::string MetricsAddress::text() const {
+    return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+bool MetricsAddress::loopback() const {
+    if (ipv6) {
+        in6_addr a{};
+        return ::inet_pton(AF_INET6, host.c_str(), &a) == 1 && IN6_IS_ADDR_LOOPBACK(&a);
+    }
+    in_addr a{};
+    return ::inet_pton(AF_INET, host.c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127;
+}
+
 std::string readPasswordFile(const std::string &path) {
     std::ifstream in(path);
     if (!in) throw Failure(2, "--password-file: cannot read " + path + ": " + std::strerror(errno));
@@ -158,6 +203,8 @@ GatewayOptions GatewayOptions::from(const Arguments &args) {
         o.discoveryPrefix = *prefix;
     }
 
+    if (auto metrics = args.value("--metrics")) o.metrics = MetricsAddress::parse(*metrics);
+
     // Files last: the usage faults are reported first, whatever the files hold.
     if (!o.caFile.empty()) requireReadable(o.caFile, "--tls-ca");
     if (!o.certFile.empty()) requireReadable(o.certFile, "--tls-cert");
@@ -178,6 +225,9 @@ std::vector<OptionSpec> gatewayOptionSpecs() {
         {"--tls-cert", "FILE", "a client certificate to log in with (PEM)"},
         {"--tls-key", "FILE", "the client certificate's private key (PEM)"},
         {"--queue", "N", "packets kept while the broker is away (10000)"},
+        {"--metrics", "[ADDRESS:]PORT",
+         "serve Prometheus metrics on http://ADDRESS:PORT/metrics (ADDRESS 127.0.0.1 unless "
+         "given)"},
         {"--commands", "LIST",
          "the commands it runs: none, read (station, read; the default), control (read, sleep, "
          "pause, wake, stay-awake, forget), all, or names separated by commas"},

@@ -29,6 +29,19 @@ struct BrokerAddress {
     bool loopback() const;
 };
 
+// Where the metrics are served: "PORT" (on 127.0.0.1), "HOST:PORT" or "[IPV6]:PORT", the host a
+// numeric address or "localhost". A host that is not this machine is served only when
+// written out, never by default.
+struct MetricsAddress {
+    std::string host = "127.0.0.1";
+    int port = 0;
+    bool ipv6 = false;
+
+    static MetricsAddress parse(std::string_view text);  // raises UsageError
+    std::string text() const;                            // "127.0.0.1:9108", "[::1]:9108"
+    bool loopback() const;
+};
+
 struct GatewayOptions {
     BrokerAddress broker;
     CommandPolicy commands = CommandPolicy::defaults();
@@ -43,6 +56,7 @@ struct GatewayOptions {
     std::string certFile;
     std::string keyFile;
     std::size_t queue = 10000;
+    std::optional<MetricsAddress> metrics;
 
     // Raises UsageError for bad values and Failure(2) for files that cannot be read.
     static GatewayOptions from(const Arguments &args);

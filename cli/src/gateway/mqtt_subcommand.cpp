@@ -2,10 +2,12 @@
 // from it. The link's thread runs the event loop, the packets and the
 // commands; the MQTT thread keeps the broker's connection.
 #include <cstdio>
+#include <optional>
 
 #include "event_loop.hpp"
 #include "gateway_link.hpp"
 #include "mqtt_options.hpp"
+#include "output_metrics.hpp"
 #include "output_mqtt.hpp"
 #include "subcommand.hpp"
 
@@ -52,8 +54,11 @@ int mqttCommand(const Arguments &args) {
     TagTracker tags(tagFile.names);
     Mailbox<CommandMessage> commands;
     MqttPublisher mqtt(publisherSettings(options), tags, commands);
-    // Every output the gateway feeds; a metrics endpoint or a spool would go beside MQTT.
-    const std::vector<Output *> outputs = {&mqtt};
+    std::optional<MetricsOutput> metrics;
+    if (options.metrics) metrics.emplace(*options.metrics, &mqtt);
+    // Every output the gateway feeds.
+    std::vector<Output *> outputs = {&mqtt};
+    if (metrics) outputs.push_back(&*metrics);
     for (Output *output : outputs) {
         try {
             output->start();
@@ -104,7 +109,7 @@ std::vector<Subcommand> mqttSubcommands() {
         {"mqtt",
          "--broker URL [--prefix P] [--client-id ID] [--qos 0|1] [--username U --password-file F] "
          "[--tls-ca FILE [--tls-cert FILE --tls-key FILE]] [--queue N] [--commands LIST] "
-         "[--tags FILE] [--no-discovery | --discovery-prefix P]",
+         "[--tags FILE] [--no-discovery | --discovery-prefix P] [--metrics [ADDRESS:]PORT]",
          "publish every packet to an MQTT broker and take commands from it",
          "Every packet goes to PREFIX/STATION/TAG/packet as JSON (STATION is the base station's "
          "ID in hexadecimal), the latest of each tag to PREFIX/STATION/TAG/state (retained, at "
@@ -123,7 +128,9 @@ std::vector<Subcommand> mqttSubcommands() {
          "the reply on .../NAME/result. Only the commands --commands allows run (station and "
          "read by default); a retained command never runs. While the broker is away packets wait "
          "in a queue of N (the oldest are dropped when it is full) and the gateway reconnects, "
-         "waiting 1 s, 2 s, 4 s ... up to 30 s between attempts. SIGINT and SIGTERM stop it "
+         "waiting 1 s, 2 s, 4 s ... up to 30 s between attempts. --metrics serves Prometheus "
+         "metrics on http://ADDRESS:PORT/metrics (127.0.0.1 unless another address is given). "
+         "SIGINT and SIGTERM stop it "
          "cleanly. See lyx-mqtt(1), whose SECURITY section says how to run it on a shared "
          "broker.",
          options, mqttCommand},

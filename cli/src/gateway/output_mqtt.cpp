@@ -259,6 +259,10 @@ void MqttPublisher::Session::attempt(Clock::time_point now) {
 
 void MqttPublisher::Session::retryLater(const std::string &what, Clock::time_point now) {
     state_ = State::Waiting;
+    {
+        std::lock_guard guard(owner_.statisticsLock_);
+        owner_.statistics_.connected = false;
+    }
     if (stopping_) {
         std::fprintf(stderr, "lyx mqtt: %s\n", what.c_str());
         return;
@@ -278,6 +282,12 @@ void MqttPublisher::Session::onConnected(int result, std::string_view why) {
     }
     state_ = State::Connected;
     ++connections_;
+    {
+        std::lock_guard guard(owner_.statisticsLock_);
+        owner_.statistics_.connections = connections_;
+        owner_.statistics_.connected = true;
+        owner_.statistics_.lastConnection = std::chrono::system_clock::now();
+    }
     backoff_.reset();
     std::fprintf(stderr, "lyx mqtt: connected to %s as %s\n", settings_.client.broker.url().c_str(),
                  settings_.client.clientId.c_str());
@@ -356,6 +366,7 @@ void MqttPublisher::Session::refuse(std::string_view topic, std::string_view nam
     std::fprintf(stderr, "lyx mqtt: refused %.*s on %.*s%s: %s\n", static_cast<int>(name.size()),
                  name.data(), static_cast<int>(topic.size()), topic.data(), who.c_str(),
                  why.c_str());
+    owner_.countCommand(name, "refused");
     queueReply(Topics::result(topic), errorReplyJson(name, id, why, settings_.client.clientId));
 }
 
@@ -403,6 +414,7 @@ void MqttPublisher::Session::onCommand(const CommandTopic &command, std::string_
     MqttPublisher *owner = &owner_;
     auto answer = [owner, replyTopic = Topics::result(topic), name, id = parsed.id,
                    gateway = settings_.client.clientId](const Outcome &outcome) {
+        owner->countCommand(name, outcome.status == 0 ? "ok" : "failed");
         owner->reply(replyTopic, replyJson(name, id, outcome, gateway));
     };
     owner_.commands_.post(
@@ -520,6 +532,11 @@ void MqttPublisher::Session::work(Clock::time_point now) {
                 ++lostInSending_;
             const std::string state = topics_.state(q.station, q.packet.tag);
             if (states_.offer(state, payload, now)) send(state, payload, settings_.qos, true);
+        }
+        {
+            std::lock_guard guard(owner_.statisticsLock_);
+            owner_.statistics_.published = published_;
+            owner_.statistics_.failed = lostInSending_;
         }
         turn += batch_.size();
         if (batch_.size() < kBatch) nextTake_ = now + kGather;  // the queue is empty
@@ -670,6 +687,7 @@ void MqttPublisher::Session::forget(const Forget &request) {
     std::fprintf(stderr, "lyx mqtt: forget on %s%s: %s\n", request.replyTopic.c_str(),
                  request.id.empty() ? "" : (" (id " + request.id + ")").c_str(),
                  outcome.message.c_str());
+    owner_.countCommand("forget", "ok");
     queueReply(request.replyTopic,
                replyJson("forget", request.id, outcome, settings_.client.clientId));
     // The list changes at once.
@@ -828,7 +846,25 @@ void MqttPublisher::packet(const std::string &station, const Packet &p) {
 }
 
 void MqttPublisher::lost(std::uint64_t count) {
-    if (count > 0) packets_.countDropped(count);
+    if (count == 0) return;
+    packets_.countDropped(count);
+    std::lock_guard guard(statisticsLock_);
+    statistics_.lostBefore += count;
+}
+
+void MqttPublisher::countCommand(std::string_view name, std::string_view result) {
+    const auto &known = commandNames();
+    const bool ours = std::find(known.begin(), known.end(), name) != known.end();
+    std::lock_guard guard(statisticsLock_);
+    ++statistics_.commands[{ours ? std::string(name) : "unknown", std::string(result)}];
+}
+
+MqttPublisher::Statistics MqttPublisher::statistics() const {
+    const auto counts = packets_.counts();
+    std::lock_guard guard(statisticsLock_);
+    Statistics s = statistics_;
+    s.queue = counts;
+    return s;
 }
 
 void MqttPublisher::reply(std::string topic, std::string payload) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -69,6 +70,21 @@ class MqttPublisher final : public Output {
     // From any thread: a reply to publish.
     void reply(std::string topic, std::string payload);
 
+    // What the MQTT side has done, for the metrics; from any thread.
+    struct Statistics {
+        PacketQueue::Counts queue;     // received, dropped (queue full or lost before), waiting
+        std::uint64_t lostBefore = 0;  // of queue.dropped: lost before they reached the queue
+        std::uint64_t published = 0;   // packets
+        std::uint64_t failed = 0;      // packets the client would not take
+        std::uint64_t connections = 0;
+        bool connected = false;
+        std::optional<std::chrono::system_clock::time_point> lastConnection;
+        // (command, result) -> count; result "ok", "failed" or "refused", a command not known
+        // "unknown" (names from the network never make new series).
+        std::map<std::pair<std::string, std::string>, std::uint64_t> commands;
+    };
+    Statistics statistics() const;
+
     struct Summary {
         std::uint64_t published = 0;  // packets
         std::size_t left = 0;         // packets still waiting
@@ -93,6 +109,9 @@ class MqttPublisher final : public Output {
     Mailbox<Control> control_;
     std::thread thread_;
     Summary summary_;  // written by the thread before it ends
+    void countCommand(std::string_view name, std::string_view result);
+    mutable std::mutex statisticsLock_;
+    Statistics statistics_;  // but for the queue's counts
     mutable std::mutex linkLock_;
     dataprovider::LinkStatistics link_;
     dataprovider::LinkStatistics linkStatistics() const;

@@ -2,16 +2,19 @@
 broker on 127.0.0.1, watched by real mosquitto_sub subscribers and commanded through
 mosquitto_pub."""
 
+import http.client
 import json
 import os
+import re
 import signal
+import socket
 import subprocess
 import time
 from datetime import datetime
 
 import clitest
 from clitest import wait_for
-from mqttprocess import Broker, Subscriber, make_ca, publish
+from mqttprocess import Broker, Subscriber, free_port, make_ca, publish
 from networks import COMMAND_NETWORK, COUNTER, LOAD_CELL, SILENT
 
 CLIENT = "gw-test"
@@ -857,6 +860,86 @@ class Security(MqttTest):
         self.assertFalse(sub.messages(match=lambda m: "from-ha" in m.payload))
 
 
+class Metrics(MqttTest):
+    def scrape(self, port, method="GET", path="/metrics", headers=None):
+        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=5)
+        try:
+            connection.request(method, path, headers=headers or {})
+            response = connection.getresponse()
+            return response.status, dict(response.getheaders()), response.read().decode()
+        finally:
+            connection.close()
+
+    def samples(self, port):
+        """The samples of /metrics by name and labels; every one must follow its # TYPE."""
+        status, headers, text = self.scrape(port)
+        self.assertEqual(status, 200)
+        self.assertEqual(headers["Content-Type"], "text/plain; version=0.0.4; charset=utf-8")
+        typed, out = set(), {}
+        for line in text.splitlines():
+            if line.startswith("# TYPE "):
+                name, kind = line.split()[2:4]
+                self.assertIn(kind, ("counter", "gauge"))
+                self.assertEqual(name.endswith("_total"), kind == "counter", name)
+                typed.add(name)
+            elif not line.startswith("#"):
+                match = re.fullmatch(r'(lyx_[a-z_]+)(\{[^}]*\})? (\S+)', line)
+                self.assertIsNotNone(match, line)
+                self.assertIn(match[1], typed, f"{line} has no # TYPE before it")
+                out[match[1] + (match[2] or "")] = float(match[3])
+        return out
+
+    def test_prometheus_text_that_counts_and_bad_requests_that_change_nothing(self):
+        broker = self.start_broker()
+        self.start_simulator(READINGS)
+        sub = self.subscribe(broker, "lyx/+/+/packet", STATUS)
+        port = free_port()
+        gateway = self.start_gateway(broker, "--metrics", str(port))
+        self.wait_online(sub)
+        self.assertIn(f"metrics on http://127.0.0.1:{port}/metrics", gateway.errors())
+        self.burst(sub, 1.5, tags=(101, 102))
+        first = self.samples(port)
+        station, tag = '{station="001234"}', '{station="001234",tag="102"}'
+        self.assertEqual(first["lyx_packets_received_total"], self.sent(101) + self.sent(102))
+        self.assertEqual(first["lyx_packets_published_total"], first["lyx_packets_received_total"])
+        self.assertEqual(first['lyx_packets_dropped_total{cause="queue"}'], 0)
+        self.assertEqual((first["lyx_broker_connected"], first["lyx_broker_connections_total"]),
+                         (1, 1))
+        self.assertEqual((first["lyx_station_up" + station],
+                          first["lyx_station_packets_total" + station]),
+                         (1, first["lyx_packets_received_total"]))
+        self.assertEqual((first["lyx_tag_value" + tag], first["lyx_tag_rssi_dbm" + tag],
+                          first["lyx_tag_link_quality" + tag], first["lyx_tag_battery_low" + tag],
+                          first["lyx_tag_error" + tag]), (2.5, -20, 48, 1, 0))
+        self.assertEqual(first["lyx_tag_packets_total" + tag], self.sent(102))
+        self.assertLess(first["lyx_tag_last_heard_age_seconds" + tag], 10)
+
+        # Bad requests get their status and leave the gateway serving.
+        self.assertEqual(self.scrape(port, path="/")[0], 404)
+        self.assertEqual(self.scrape(port, path="/metrics/x")[0], 404)
+        status, headers, _ = self.scrape(port, method="POST")
+        self.assertEqual((status, headers.get("Allow")), (405, "GET, HEAD"))
+        with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+            s.sendall(b"POST /metrics HTTP/1.1\r\nHost: x\r\nContent-Length: 9000\r\n\r\n")
+            self.assertTrue(s.recv(100).startswith(b"HTTP/1.1 413 "))
+        with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+            s.sendall(b"GET /metrics HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                      (b"1000\r\n" + b"x" * 4096 + b"\r\n") * 3 + b"0\r\n\r\n")
+            self.assertTrue(s.recv(100).startswith(b"HTTP/1.1 413 "))
+        status, _, _ = self.scrape(port, headers={"X-Padding": "x" * 20000})
+        self.assertEqual(status, 431)
+
+        # Commands are counted by name and result; a name from nowhere is "unknown".
+        publish(broker, "lyx/cmd/sleep", '{"tag": 101}')
+        publish(broker, "lyx/cmd/frobnicate", "{}")
+        self.burst(sub, 1, tags=(101,))
+        later = self.samples(port)
+        self.assertGreater(later["lyx_packets_received_total"], first["lyx_packets_received_total"])
+        self.assertEqual(later['lyx_commands_total{command="sleep",result="refused"}'], 1)
+        self.assertEqual(later['lyx_commands_total{command="unknown",result="refused"}'], 1)
+        self.assertIsNone(gateway.process.poll())
+
+
 class Usage(MqttTest):
     def test_bad_options_name_what_is_wrong(self):
         ca = self.workspace.path("missing-ca.pem")
@@ -881,6 +964,8 @@ class Usage(MqttTest):
             (("--broker", "host", "--commands", "none,read"), "'none' goes alone"),
             (("--broker", "host", "--discovery-prefix", "ha/#"), "--discovery-prefix: 'ha/#'"),
             (("--broker", "host", "--tags", bad_tags), f"{bad_tags}:3: unknown key 'unti'"),
+            (("--broker", "host", "--metrics", "metrics.example:9108"),
+             "does not name a numeric IPv4 address"),
         ]
         for args, message in cases:
             with self.subTest(args=args):
