@@ -10,6 +10,7 @@
 #include "output_metrics.hpp"
 #include "output_mqtt.hpp"
 #include "subcommand.hpp"
+#include "systemd_notify.hpp"
 
 namespace lyx::cli {
 
@@ -19,6 +20,15 @@ using std::chrono::milliseconds;
 
 // How long a clean stop goes on publishing what waits.
 constexpr milliseconds kFlushOnStop{3000};
+
+// The gateway in one line, for systemd's status.
+std::string summary(const MqttPublisher::Statistics &s, std::uint64_t linkDropped) {
+    const std::uint64_t dropped = s.queue.dropped + s.failed + linkDropped;
+    return std::string(s.connected ? "broker connected" : "broker away") + "; " +
+           std::to_string(s.queue.received) + " packets received, " + std::to_string(s.published) +
+           " published, " + std::to_string(s.queue.waiting) + " waiting, " +
+           std::to_string(dropped) + " dropped";
+}
 
 PublisherSettings publisherSettings(const GatewayOptions &o) {
     PublisherSettings s;
@@ -69,8 +79,10 @@ int mqttCommand(const Arguments &args) {
     GatewayLink gateway(net, tags, outputs, commands, options.queue, loop.signalFd());
     // The link's counters and stations are read on this thread, the component's,
     // and passed on.
+    std::uint64_t linkDropped = 0;
     const auto checkLink = [&] {
         const auto statistics = net.linkStatistics();
+        linkDropped = statistics.framesDropped;
         for (Output *output : outputs)
             output->link(statistics);
         gateway.stationsOnLink(statistics.stations);
@@ -84,11 +96,15 @@ int mqttCommand(const Arguments &args) {
     loop.watch(gateway.resolveFd(), [&] { gateway.resolve(); });
     loop.watch(commands.fd(), [&] { gateway.runCommands(); });
     loop.every(std::chrono::seconds(1), checkLink);
+    // The link is open: the service is ready, whether the broker is there yet or not.
+    SystemdNotifier systemd([&] { return summary(mqtt.statistics(), linkDropped); });
+    systemd.ready();
     std::fprintf(stderr, "lyx mqtt: %s to %s under %s/ (Ctrl-C ends); commands: %s%s%s\n",
                  link.describe().c_str(), options.broker.url().c_str(), options.prefix.c_str(),
                  options.commands.describe().c_str(), tagFile.path.empty() ? "" : "; tags from ",
                  tagFile.path.c_str());
     loop.run();
+    systemd.stopping();
     gateway.close("the gateway is stopping");
     const auto linkStats = net.linkStatistics();
     for (Output *output : outputs) {

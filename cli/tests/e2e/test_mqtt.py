@@ -940,6 +940,46 @@ class Metrics(MqttTest):
         self.assertIsNone(gateway.process.poll())
 
 
+class Service(MqttTest):
+    def test_systemd_hears_ready_without_a_broker_then_status_and_watchdog_beats(self):
+        """The notify protocol through a socket of the test's own, as systemd gives it to a
+        Type=notify service with WatchdogSec=0.6s."""
+        self.start_simulator(READINGS)
+        path = self.workspace.path("notify.socket")
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        listener.bind(path)
+        listener.settimeout(5)
+        self.addCleanup(listener.close)
+        env = self.workspace.env
+        env.update(NOTIFY_SOCKET=path, WATCHDOG_USEC="600000")
+        try:
+            # No broker listens there: the service is ready all the same.
+            gateway = self.start_gateway(None, url=f"mqtt://127.0.0.1:{free_port()}")
+        finally:
+            del env["NOTIFY_SOCKET"], env["WATCHDOG_USEC"]
+        messages = [listener.recv(4096).decode()]
+        self.assertIn("READY=1", messages[0].split("\n"))
+        self.assertRegex(messages[0], r"STATUS=broker away; \d+ packets received, 0 published")
+        self.power("up", 101)
+        started = time.monotonic()
+        while time.monotonic() - started < 2:
+            messages.append(listener.recv(4096).decode())
+        beats = [m for m in messages if "WATCHDOG=1" in m.split("\n")]
+        # A beat every 0.2 s, each with the status of the moment.
+        self.assertGreaterEqual(len(beats), 6, messages)
+        received = [int(re.search(r"; (\d+) packets received", m)[1]) for m in beats]
+        self.assertGreater(received[-1], received[0])
+        self.assertEqual(gateway.stop(signal.SIGTERM), 0)
+        rest = []
+        listener.settimeout(0.5)
+        try:
+            while True:
+                rest.append(listener.recv(4096).decode())
+        except socket.timeout:
+            pass
+        self.assertTrue(any("STOPPING=1" in m.split("\n") for m in rest), rest)
+
+
 class Usage(MqttTest):
     def test_bad_options_name_what_is_wrong(self):
         ca = self.workspace.path("missing-ca.pem")
