@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,12 +58,18 @@ struct GatewayOptions {
     std::string keyFile;
     std::size_t queue = 10000;
     std::optional<MetricsAddress> metrics;
+    std::string spool;  // the spool's folder; empty: none
+    std::uint64_t spoolSize = std::uint64_t{1} << 30;
 
     // Raises UsageError for bad values and Failure(2) for files that cannot be read.
     static GatewayOptions from(const Arguments &args);
 };
 
 std::vector<OptionSpec> gatewayOptionSpecs();
+
+// A size in bytes: a whole number with an optional K, M, G or T (1024 each; "KiB", "MB"
+// and the like read the same). Raises UsageError naming `option`.
+std::uint64_t parseSize(std::string_view text, const char *option);
 
 // The password file's first line, without its line end. Raises Failure(2)
 // when it cannot be read or is empty; warns on standard error when other

@@ -41,6 +41,8 @@ PublisherSettings publisherSettings(const GatewayOptions &o) {
     s.discoverySettings.wakeButton = o.commands.allows("wake");
     s.discoverySettings.sleepButton = o.commands.allows("sleep");
     s.discoverySettings.version = LYX_CLI_VERSION;
+    s.spoolFolder = o.spool;
+    s.spoolLimit = o.spoolSize;
     s.client.broker = o.broker;
     s.client.clientId = o.clientId;
     s.client.username = o.username;
@@ -125,7 +127,8 @@ std::vector<Subcommand> mqttSubcommands() {
         {"mqtt",
          "--broker URL [--prefix P] [--client-id ID] [--qos 0|1] [--username U --password-file F] "
          "[--tls-ca FILE [--tls-cert FILE --tls-key FILE]] [--queue N] [--commands LIST] "
-         "[--tags FILE] [--no-discovery | --discovery-prefix P] [--metrics [ADDRESS:]PORT]",
+         "[--tags FILE] [--no-discovery | --discovery-prefix P] [--spool DIR [--spool-size SIZE]] "
+         "[--metrics [ADDRESS:]PORT]",
          "publish every packet to an MQTT broker and take commands from it",
          "Every packet goes to PREFIX/STATION/TAG/packet as JSON (STATION is the base station's "
          "ID in hexadecimal), the latest of each tag to PREFIX/STATION/TAG/state (retained, at "
@@ -143,7 +146,9 @@ std::vector<Subcommand> mqttSubcommands() {
          "{\"module\":66051,\"param\":20}); \"id\" is the request's own and comes back in "
          "the reply on .../NAME/result. Only the commands --commands allows run (station and "
          "read by default); a retained command never runs. While the broker is away packets wait "
-         "in a queue of N (the oldest are dropped when it is full) and the gateway reconnects, "
+         "in a queue of N (the oldest are dropped when it is full), or with --spool on disk (up to "
+         "--spool-size, across restarts; published later in order with \"historical\":true), and "
+         "the gateway reconnects, "
          "waiting 1 s, 2 s, 4 s ... up to 30 s between attempts. --metrics serves Prometheus "
          "metrics on http://ADDRESS:PORT/metrics (127.0.0.1 unless another address is given). "
          "SIGINT and SIGTERM stop it "

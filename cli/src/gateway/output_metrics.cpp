@@ -156,16 +156,32 @@ std::string MetricsOutput::render() const {
                  static_cast<double>(mqtt->queue.waiting));
     }
     t.family("lyx_packets_dropped_total", "counter",
-             "Packets lost, by cause: queue (full while the broker was away), unresolved (held "
-             "for a base station's ID), publish (refused by the MQTT client), link (lost below "
-             "the gateway).");
+             "Packets lost, by cause: queue (full while the broker was away), spool (full), "
+             "unresolved (held for a base station's ID), publish (refused by the MQTT client), "
+             "link (lost below the gateway).");
     if (mqtt) {
         t.sample("lyx_packets_dropped_total", {{"cause", "queue"}},
                  static_cast<double>(mqtt->queue.dropped - mqtt->lostBefore));
         t.sample("lyx_packets_dropped_total", {{"cause", "publish"}},
                  static_cast<double>(mqtt->failed));
     }
+    if (mqtt && mqtt->spool)
+        t.sample("lyx_packets_dropped_total", {{"cause", "spool"}},
+                 static_cast<double>(mqtt->spool->dropped));
     t.sample("lyx_packets_dropped_total", {{"cause", "unresolved"}}, static_cast<double>(lost_));
+    if (mqtt && mqtt->spool) {
+        const Spool::Counts &c = *mqtt->spool;
+        t.single("lyx_packets_spooled_total", "counter",
+                 "Packets that went to the spool to wait for the broker.",
+                 static_cast<double>(c.spooled));
+        t.single("lyx_spool_packets", "gauge", "Packets in the spool.",
+                 static_cast<double>(c.packets));
+        t.single("lyx_spool_bytes", "gauge", "Bytes of the packets in the spool.",
+                 static_cast<double>(c.bytes));
+        t.single("lyx_spool_oldest_age_seconds", "gauge",
+                 "Seconds since the oldest packet in the spool was received (0: none).",
+                 c.oldest ? std::chrono::duration<double>(wallNow - *c.oldest).count() : 0.0);
+    }
     t.sample("lyx_packets_dropped_total", {{"cause", "link"}},
              static_cast<double>(link_.framesDropped));
 

@@ -99,6 +99,34 @@ class MqttTest(clitest.CliTest):
         wait_for(lambda: gateway.errors().count("connected to") == 2, timeout=40,
                  what="the gateway to reconnect by itself")
 
+    def scrape(self, port, method="GET", path="/metrics", headers=None):
+        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=5)
+        try:
+            connection.request(method, path, headers=headers or {})
+            response = connection.getresponse()
+            return response.status, dict(response.getheaders()), response.read().decode()
+        finally:
+            connection.close()
+
+    def samples(self, port):
+        """The samples of /metrics by name and labels; every one must follow its # TYPE."""
+        status, headers, text = self.scrape(port)
+        self.assertEqual(status, 200)
+        self.assertEqual(headers["Content-Type"], "text/plain; version=0.0.4; charset=utf-8")
+        typed, out = set(), {}
+        for line in text.splitlines():
+            if line.startswith("# TYPE "):
+                name, kind = line.split()[2:4]
+                self.assertIn(kind, ("counter", "gauge"))
+                self.assertEqual(name.endswith("_total"), kind == "counter", name)
+                typed.add(name)
+            elif not line.startswith("#"):
+                match = re.fullmatch(r'(lyx_[a-z_]+)(\{[^}]*\})? (\S+)', line)
+                self.assertIsNotNone(match, line)
+                self.assertIn(match[1], typed, f"{line} has no # TYPE before it")
+                out[match[1] + (match[2] or "")] = float(match[3])
+        return out
+
     def wait_all_published(self, subscriber, tags, timeout=20):
         """Waits until every packet the simulator sent of `tags` has arrived (the modules are
         off); returns the packets of each tag."""
@@ -860,35 +888,118 @@ class Security(MqttTest):
         self.assertFalse(sub.messages(match=lambda m: "from-ha" in m.payload))
 
 
+# Three counters of 1 000 packets a second each (every packet's value one more than the
+# last), off until the test powers them up.
+FAST = """
+station 1 usb channel=1 id=0x001234
+module 0x000101 tag=101 type=int32 wave=count rate=1000 power=off
+module 0x000102 tag=102 type=int32 wave=count rate=1000 power=off
+module 0x000103 tag=103 type=int32 wave=count rate=1000 power=off
+"""
+
+
+class Spool(MqttTest):
+    def values(self, sub, tag):
+        """The values of the tag's packets in the order they came, each once (a packet of
+        quality 1 may come twice), and how many were marked historical."""
+        packets = self.packets(sub, tag)
+        values = list(dict.fromkeys(p["value"] for p in packets))
+        return values, len({p["value"] for p in packets if p.get("historical")})
+
+    def dead_broker(self):
+        return f"mqtt://127.0.0.1:{free_port()}"  # nobody listens there
+
+    def test_outage_at_3000_packets_a_second_loses_nothing_and_keeps_order_and_state(self):
+        broker = self.start_broker(persistent=True)
+        self.start_simulator(FAST)
+        sub = self.subscribe(broker, "lyx/+/+/packet", STATUS, DETAIL, qos=1,
+                             client_id="spool-sub")
+        gateway = self.start_gateway(broker, "--qos", "1", "--spool", self.workspace.path("spool"))
+        self.wait_online(sub)
+        tags = (101, 102, 103)
+        self.power("up", *tags)
+        time.sleep(1)
+        broker.stop()
+        wait_for(lambda: "was lost" in gateway.errors(), what="the gateway to notice")
+        time.sleep(3)
+        broker.start()
+        wait_for(lambda: gateway.errors().count("connected to") == 2, timeout=40,
+                 what="the gateway to reconnect")
+        time.sleep(1)
+        self.power("down", *tags)
+        self.wait_all_published(sub, tags, timeout=30)
+        for tag in tags:
+            with self.subTest(tag=tag):
+                values, historical = self.values(sub, tag)
+                # Every count once at least, in the order sent.
+                self.assertEqual(values, list(range(values[0], values[0] + self.sent(tag))))
+                # The outage's, at least, came from the spool; the first ones did not.
+                self.assertGreater(historical, 2500)
+                self.assertFalse(self.packets(sub, tag)[0].get("historical"))
+        # The detail tells of the spool: emptied again, nothing dropped.
+        detail = wait_for(lambda: [d for d in (json.loads(m.payload) for m in sub.messages(DETAIL))
+                                   if d["spool"]["spooled"] > 0 and d["spool"]["packets"] == 0],
+                          timeout=7, what="the detail of the emptied spool")[-1]
+        self.assertEqual((detail["dropped"], detail["spool"]["dropped"]), (0, 0))
+        self.assertIsNone(detail["spool"]["oldest_age"])
+        later = self.subscribe(broker, "lyx/+/+/state")
+        states = {m.topic: json.loads(m.payload)["value"] for m in later.wait(count=3)}
+        for tag in tags:
+            self.assertEqual(states[f"lyx/001234/{tag}/state"], max(self.values(sub, tag)[0]))
+
+    def test_what_was_spooled_survives_sigkill_and_goes_after_the_next_start(self):
+        broker = self.start_broker()
+        self.start_simulator(READINGS)
+        sub = self.subscribe(broker, "lyx/+/+/packet")
+        folder = self.workspace.path("spool")
+        first = self.start_gateway(None, "--spool", folder, url=self.dead_broker())
+        wait_for(lambda: "trying again" in first.errors(), what="the gateway to find no broker")
+        self.power("up", 101)
+        time.sleep(2)
+        self.power("down", 101)
+        time.sleep(1.5)  # committed: at most 0.5 s after it came
+        self.assertEqual(first.stop(signal.SIGKILL), -signal.SIGKILL)
+        sent = self.sent(101)
+        second = self.start_gateway(broker, "--spool", folder)
+        wait_for(lambda: len(self.values(sub, 101)[0]) >= sent, what="the spooled packets")
+        self.assertIn(f"holds {sent} packets from before", second.errors())
+        values, historical = self.values(sub, 101)
+        self.assertEqual((len(values), historical), (sent, sent))
+        self.assertEqual(values, sorted(values))
+        # Taken by the broker, they are gone from the spool: a third start publishes nothing.
+        self.assertEqual(second.stop(signal.SIGTERM), 0)
+        self.assertIn(", 0 in the spool;", second.errors())
+
+    def test_a_full_spool_drops_the_oldest_and_counts_them(self):
+        broker = self.start_broker()
+        self.start_simulator(READINGS)
+        sub = self.subscribe(broker, "lyx/+/+/packet")
+        folder, port = self.workspace.path("spool"), free_port()
+        first = self.start_gateway(None, "--spool", folder, "--spool-size", "16K",
+                                   "--metrics", str(port), url=self.dead_broker())
+        wait_for(lambda: "trying again" in first.errors(), what="the gateway to find no broker")
+        self.power("up", 101)
+        time.sleep(4)
+        self.power("down", 101)
+        time.sleep(1)
+        metrics = self.samples(port)
+        dropped = metrics['lyx_packets_dropped_total{cause="spool"}']
+        self.assertGreater(dropped, 0)
+        self.assertLessEqual(metrics["lyx_spool_bytes"], 16384)
+        self.assertEqual(metrics["lyx_spool_packets"] + dropped, self.sent(101))
+        self.assertEqual(first.stop(signal.SIGTERM), 0)
+        self.start_gateway(broker, "--spool", folder)
+        kept = self.sent(101) - int(dropped)
+        wait_for(lambda: len(self.values(sub, 101)[0]) >= kept, what="what the spool kept")
+        time.sleep(0.5)
+        values = self.values(sub, 101)[0]
+        self.assertEqual(len(values), kept)
+        # The newest, one after the other: the ramp's steps between them are all alike.
+        steps = [b - a for a, b in zip(values, values[1:])]
+        self.assertLess(max(steps), 1.5 * min(steps), steps)
+
+
 class Metrics(MqttTest):
-    def scrape(self, port, method="GET", path="/metrics", headers=None):
-        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=5)
-        try:
-            connection.request(method, path, headers=headers or {})
-            response = connection.getresponse()
-            return response.status, dict(response.getheaders()), response.read().decode()
-        finally:
-            connection.close()
-
-    def samples(self, port):
-        """The samples of /metrics by name and labels; every one must follow its # TYPE."""
-        status, headers, text = self.scrape(port)
-        self.assertEqual(status, 200)
-        self.assertEqual(headers["Content-Type"], "text/plain; version=0.0.4; charset=utf-8")
-        typed, out = set(), {}
-        for line in text.splitlines():
-            if line.startswith("# TYPE "):
-                name, kind = line.split()[2:4]
-                self.assertIn(kind, ("counter", "gauge"))
-                self.assertEqual(name.endswith("_total"), kind == "counter", name)
-                typed.add(name)
-            elif not line.startswith("#"):
-                match = re.fullmatch(r'(lyx_[a-z_]+)(\{[^}]*\})? (\S+)', line)
-                self.assertIsNotNone(match, line)
-                self.assertIn(match[1], typed, f"{line} has no # TYPE before it")
-                out[match[1] + (match[2] or "")] = float(match[3])
-        return out
-
     def test_prometheus_text_that_counts_and_bad_requests_that_change_nothing(self):
         broker = self.start_broker()
         self.start_simulator(READINGS)
@@ -1004,6 +1115,9 @@ class Usage(MqttTest):
             (("--broker", "host", "--commands", "none,read"), "'none' goes alone"),
             (("--broker", "host", "--discovery-prefix", "ha/#"), "--discovery-prefix: 'ha/#'"),
             (("--broker", "host", "--tags", bad_tags), f"{bad_tags}:3: unknown key 'unti'"),
+            (("--broker", "host", "--spool-size", "1G"), "--spool-size needs --spool"),
+            (("--broker", "host", "--spool", "s", "--spool-size", "12X"), "'12X' is not a size"),
+            (("--broker", "host", "--spool", "s", "--spool-size", "1000"), "less than 4096"),
             (("--broker", "host", "--metrics", "metrics.example:9108"),
              "does not name a numeric IPv4 address"),
         ]
