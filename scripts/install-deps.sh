@@ -12,6 +12,8 @@ packages=(
     # the MQTT gateway: its client library and JSON reader; a broker, clients and
     # openssl for its tests
     libmosquitto-dev nlohmann-json3-dev mosquitto mosquitto-clients openssl
+    # its Prometheus endpoint (an HTTP server), the systemd notify protocol and its spool
+    libmicrohttpd-dev libsystemd-dev libsqlite3-dev
     # systemd-analyze, which checks the gateway's service unit
     systemd
     # windows under a private X server, read through the accessibility bus as screen

@@ -30,6 +30,7 @@ if [ "${1:-}" = bench ]; then
     /usr/bin/python3 python/bench/callback_bench.py --build build/release
     /usr/bin/python3 python/bench/sim_bench.py --build build/release --seconds 30
     /usr/bin/python3 cli/bench/mqtt_bench.py --bin "$bin" --lib "$lib" --seconds 60
+    /usr/bin/python3 cli/bench/spool_bench.py --bin "$bin" --lib "$lib" --seconds 30 --outage 60
     scripts/desktop-session -- /usr/bin/python3 viewer/bench/startup_bench.py \
         --bin "$bin" --lib "$lib" --scenarios sim/scenarios
     scripts/desktop-session -- /usr/bin/python3 viewer/bench/load_bench.py \

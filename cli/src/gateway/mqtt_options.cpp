@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,7 @@ namespace lyx::cli {
 namespace {
 
 constexpr std::size_t kLargestQueue = 1000000;
+constexpr std::uint64_t kSmallestSpool = 4096;
 
 std::string defaultClientId() {
     char host[256] = {};
@@ -97,6 +99,73 @@ bool BrokerAddress::loopback() const {
     return ::inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
+MetricsAddress MetricsAddress::parse(std::string_view text) {
+    const std::string given(text);
+    const auto bad = [&](const std::string &why) {
+        return UsageError("--metrics: '" + given + "' " + why +
+                          "; expected PORT, ADDRESS:PORT or [IPV6]:PORT");
+    };
+    MetricsAddress address;
+    std::string_view port = text;
+    if (!text.empty() && text.front() == '[') {
+        const auto close = text.find(']');
+        if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != ':')
+            throw bad("is not [IPV6]:PORT");
+        address.host = std::string(text.substr(1, close - 1));
+        address.ipv6 = true;
+        port = text.substr(close + 2);
+        in6_addr probe{};
+        if (::inet_pton(AF_INET6, address.host.c_str(), &probe) != 1)
+            throw bad("does not hold an IPv6 address");
+    } else if (const auto colon = text.rfind(':'); colon != std::string_view::npos) {
+        address.host = std::string(text.substr(0, colon));
+        port = text.substr(colon + 1);
+        if (address.host == "localhost") address.host = "127.0.0.1";
+        in_addr probe{};
+        if (::inet_pton(AF_INET, address.host.c_str(), &probe) != 1)
+            throw bad("does not name a numeric IPv4 address, localhost or [IPV6]");
+    }
+    if (port.empty() || port.find_first_not_of("0123456789") != std::string_view::npos)
+        throw bad("has no port number");
+    address.port = static_cast<int>(parseInteger(port, 1, 65535, "--metrics"));
+    return address;
+}
+
+std::string MetricsAddress::text() const {
+    return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+bool MetricsAddress::loopback() const {
+    if (ipv6) {
+        in6_addr a{};
+        return ::inet_pton(AF_INET6, host.c_str(), &a) == 1 && IN6_IS_ADDR_LOOPBACK(&a);
+    }
+    in_addr a{};
+    return ::inet_pton(AF_INET, host.c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127;
+}
+
+std::uint64_t parseSize(std::string_view text, const char *option) {
+    const std::string given(text);
+    const auto digits = text.find_first_not_of("0123456789");
+    std::string_view number = text.substr(0, digits);
+    std::string_view unit = digits == std::string_view::npos ? "" : text.substr(digits);
+    int shift = 0;
+    if (!unit.empty()) {
+        const std::string_view units = "KMGT";
+        const auto at = units.find(static_cast<char>(std::toupper(unit.front())));
+        const std::string_view rest = unit.substr(1);
+        if (at == std::string_view::npos || !(rest.empty() || rest == "B" || rest == "iB"))
+            throw UsageError(std::string(option) + ": '" + given +
+                             "' is not a size (a number of bytes, or with K, M, G or T)");
+        shift = 10 * static_cast<int>(at + 1);
+    }
+    const auto value =
+        static_cast<std::uint64_t>(parseInteger(number, 0, std::int64_t{1} << 50, option));
+    if (shift > 0 && value > (std::uint64_t{1} << (60 - shift)))
+        throw UsageError(std::string(option) + ": '" + given + "' is too large");
+    return value << shift;
+}
+
 std::string readPasswordFile(const std::string &path) {
     std::ifstream in(path);
     if (!in) throw Failure(2, "--password-file: cannot read " + path + ": " + std::strerror(errno));
@@ -158,6 +227,19 @@ GatewayOptions GatewayOptions::from(const Arguments &args) {
         o.discoveryPrefix = *prefix;
     }
 
+    if (auto metrics = args.value("--metrics")) o.metrics = MetricsAddress::parse(*metrics);
+    if (auto spool = args.value("--spool")) {
+        if (spool->empty()) throw UsageError("--spool: the folder is empty");
+        o.spool = *spool;
+    }
+    if (auto size = args.value("--spool-size")) {
+        if (o.spool.empty()) throw UsageError("--spool-size needs --spool");
+        o.spoolSize = parseSize(*size, "--spool-size");
+        if (o.spoolSize < kSmallestSpool)
+            throw UsageError("--spool-size: '" + *size + "' is less than " +
+                             std::to_string(kSmallestSpool) + " bytes");
+    }
+
     // Files last: the usage faults are reported first, whatever the files hold.
     if (!o.caFile.empty()) requireReadable(o.caFile, "--tls-ca");
     if (!o.certFile.empty()) requireReadable(o.certFile, "--tls-cert");
@@ -178,6 +260,13 @@ std::vector<OptionSpec> gatewayOptionSpecs() {
         {"--tls-cert", "FILE", "a client certificate to log in with (PEM)"},
         {"--tls-key", "FILE", "the client certificate's private key (PEM)"},
         {"--queue", "N", "packets kept while the broker is away (10000)"},
+        {"--spool", "DIR",
+         "keep the packets the broker cannot take at once on disk, in DIR/spool.sqlite3, across "
+         "outages and restarts"},
+        {"--spool-size", "SIZE", "the most the spool holds; then the oldest go (1G)"},
+        {"--metrics", "[ADDRESS:]PORT",
+         "serve Prometheus metrics on http://ADDRESS:PORT/metrics (ADDRESS 127.0.0.1 unless "
+         "given)"},
         {"--commands", "LIST",
          "the commands it runs: none, read (station, read; the default), control (read, sleep, "
          "pause, wake, stay-awake, forget), all, or names separated by commas"},

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +30,19 @@ struct BrokerAddress {
     bool loopback() const;
 };
 
+// Where the metrics are served: "PORT" (on 127.0.0.1), "HOST:PORT" or "[IPV6]:PORT", the host a
+// numeric address or "localhost". A host that is not this machine is served only when
+// written out, never by default.
+struct MetricsAddress {
+    std::string host = "127.0.0.1";
+    int port = 0;
+    bool ipv6 = false;
+
+    static MetricsAddress parse(std::string_view text);  // raises UsageError
+    std::string text() const;                            // "127.0.0.1:9108", "[::1]:9108"
+    bool loopback() const;
+};
+
 struct GatewayOptions {
     BrokerAddress broker;
     CommandPolicy commands = CommandPolicy::defaults();
@@ -43,12 +57,19 @@ struct GatewayOptions {
     std::string certFile;
     std::string keyFile;
     std::size_t queue = 10000;
+    std::optional<MetricsAddress> metrics;
+    std::string spool;  // the spool's folder; empty: none
+    std::uint64_t spoolSize = std::uint64_t{1} << 30;
 
     // Raises UsageError for bad values and Failure(2) for files that cannot be read.
     static GatewayOptions from(const Arguments &args);
 };
 
 std::vector<OptionSpec> gatewayOptionSpecs();
+
+// A size in bytes: a whole number with an optional K, M, G or T (1024 each; "KiB", "MB"
+// and the like read the same). Raises UsageError naming `option`.
+std::uint64_t parseSize(std::string_view text, const char *option);
 
 // The password file's first line, without its line end. Raises Failure(2)
 // when it cannot be read or is empty; warns on standard error when other

@@ -2,12 +2,15 @@
 // from it. The link's thread runs the event loop, the packets and the
 // commands; the MQTT thread keeps the broker's connection.
 #include <cstdio>
+#include <optional>
 
 #include "event_loop.hpp"
 #include "gateway_link.hpp"
 #include "mqtt_options.hpp"
+#include "output_metrics.hpp"
 #include "output_mqtt.hpp"
 #include "subcommand.hpp"
+#include "systemd_notify.hpp"
 
 namespace lyx::cli {
 
@@ -17,6 +20,15 @@ using std::chrono::milliseconds;
 
 // How long a clean stop goes on publishing what waits.
 constexpr milliseconds kFlushOnStop{3000};
+
+// The gateway in one line, for systemd's status.
+std::string summary(const MqttPublisher::Statistics &s, std::uint64_t linkDropped) {
+    const std::uint64_t dropped = s.queue.dropped + s.failed + linkDropped;
+    return std::string(s.connected ? "broker connected" : "broker away") + "; " +
+           std::to_string(s.queue.received) + " packets received, " + std::to_string(s.published) +
+           " published, " + std::to_string(s.queue.waiting) + " waiting, " +
+           std::to_string(dropped) + " dropped";
+}
 
 PublisherSettings publisherSettings(const GatewayOptions &o) {
     PublisherSettings s;
@@ -29,6 +41,8 @@ PublisherSettings publisherSettings(const GatewayOptions &o) {
     s.discoverySettings.wakeButton = o.commands.allows("wake");
     s.discoverySettings.sleepButton = o.commands.allows("sleep");
     s.discoverySettings.version = LYX_CLI_VERSION;
+    s.spoolFolder = o.spool;
+    s.spoolLimit = o.spoolSize;
     s.client.broker = o.broker;
     s.client.clientId = o.clientId;
     s.client.username = o.username;
@@ -52,8 +66,11 @@ int mqttCommand(const Arguments &args) {
     TagTracker tags(tagFile.names);
     Mailbox<CommandMessage> commands;
     MqttPublisher mqtt(publisherSettings(options), tags, commands);
-    // Every output the gateway feeds; a metrics endpoint or a spool would go beside MQTT.
-    const std::vector<Output *> outputs = {&mqtt};
+    std::optional<MetricsOutput> metrics;
+    if (options.metrics) metrics.emplace(*options.metrics, &mqtt);
+    // Every output the gateway feeds.
+    std::vector<Output *> outputs = {&mqtt};
+    if (metrics) outputs.push_back(&*metrics);
     for (Output *output : outputs) {
         try {
             output->start();
@@ -64,8 +81,10 @@ int mqttCommand(const Arguments &args) {
     GatewayLink gateway(net, tags, outputs, commands, options.queue, loop.signalFd());
     // The link's counters and stations are read on this thread, the component's,
     // and passed on.
+    std::uint64_t linkDropped = 0;
     const auto checkLink = [&] {
         const auto statistics = net.linkStatistics();
+        linkDropped = statistics.framesDropped;
         for (Output *output : outputs)
             output->link(statistics);
         gateway.stationsOnLink(statistics.stations);
@@ -79,11 +98,15 @@ int mqttCommand(const Arguments &args) {
     loop.watch(gateway.resolveFd(), [&] { gateway.resolve(); });
     loop.watch(commands.fd(), [&] { gateway.runCommands(); });
     loop.every(std::chrono::seconds(1), checkLink);
+    // The link is open: the service is ready, whether the broker is there yet or not.
+    SystemdNotifier systemd([&] { return summary(mqtt.statistics(), linkDropped); });
+    systemd.ready();
     std::fprintf(stderr, "lyx mqtt: %s to %s under %s/ (Ctrl-C ends); commands: %s%s%s\n",
                  link.describe().c_str(), options.broker.url().c_str(), options.prefix.c_str(),
                  options.commands.describe().c_str(), tagFile.path.empty() ? "" : "; tags from ",
                  tagFile.path.c_str());
     loop.run();
+    systemd.stopping();
     gateway.close("the gateway is stopping");
     const auto linkStats = net.linkStatistics();
     for (Output *output : outputs) {
@@ -104,7 +127,8 @@ std::vector<Subcommand> mqttSubcommands() {
         {"mqtt",
          "--broker URL [--prefix P] [--client-id ID] [--qos 0|1] [--username U --password-file F] "
          "[--tls-ca FILE [--tls-cert FILE --tls-key FILE]] [--queue N] [--commands LIST] "
-         "[--tags FILE] [--no-discovery | --discovery-prefix P]",
+         "[--tags FILE] [--no-discovery | --discovery-prefix P] [--spool DIR [--spool-size SIZE]] "
+         "[--metrics [ADDRESS:]PORT]",
          "publish every packet to an MQTT broker and take commands from it",
          "Every packet goes to PREFIX/STATION/TAG/packet as JSON (STATION is the base station's "
          "ID in hexadecimal), the latest of each tag to PREFIX/STATION/TAG/state (retained, at "
@@ -122,8 +146,12 @@ std::vector<Subcommand> mqttSubcommands() {
          "{\"module\":66051,\"param\":20}); \"id\" is the request's own and comes back in "
          "the reply on .../NAME/result. Only the commands --commands allows run (station and "
          "read by default); a retained command never runs. While the broker is away packets wait "
-         "in a queue of N (the oldest are dropped when it is full) and the gateway reconnects, "
-         "waiting 1 s, 2 s, 4 s ... up to 30 s between attempts. SIGINT and SIGTERM stop it "
+         "in a queue of N (the oldest are dropped when it is full), or with --spool on disk (up to "
+         "--spool-size, across restarts; published later in order with \"historical\":true), and "
+         "the gateway reconnects, "
+         "waiting 1 s, 2 s, 4 s ... up to 30 s between attempts. --metrics serves Prometheus "
+         "metrics on http://ADDRESS:PORT/metrics (127.0.0.1 unless another address is given). "
+         "SIGINT and SIGTERM stop it "
          "cleanly. See lyx-mqtt(1), whose SECURITY section says how to run it on a shared "
          "broker.",
          options, mqttCommand},

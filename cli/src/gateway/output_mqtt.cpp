@@ -34,6 +34,7 @@ constexpr std::size_t kMostReplies = 1000;
 constexpr auto kHousekeeping = 1s;
 constexpr auto kDetailEvery = 60s;
 constexpr auto kDetailSoonest = 1s;
+constexpr auto kDetailLatest = 5s;
 constexpr auto kForgetUnacknowledged = 60s;
 constexpr auto kCloseWait = 2s;
 constexpr int kStatusQos = 1;
@@ -42,6 +43,8 @@ constexpr int kCommandQos = 1;
 constexpr std::size_t kMostPendingEvents = 1000;
 // Retained commands remembered as answered, so that each is answered once a run.
 constexpr std::size_t kMostRetainedAnswered = 1000;
+// While packets go to the spool they are taken from memory this often.
+constexpr auto kSpoolGather = 100ms;
 // Home Assistant's "online": the configs go again after a random wait in this range, so
 // that gateways do not all answer at once.
 constexpr auto kRediscoverSoonest = 500ms;
@@ -60,6 +63,12 @@ std::string stationIdJson(const std::string &level) {
 
 std::string textOrNull(const std::string &text) {
     return text.empty() ? "null" : jsonString(text);
+}
+
+// A packet's JSON marked as published late, from the spool.
+std::string historical(std::string json) {
+    if (!json.empty() && json.back() == '}') json.insert(json.size() - 1, ",\"historical\":true");
+    return json;
 }
 
 std::string seconds(Clock::duration d) {
@@ -82,11 +91,14 @@ class MqttPublisher::Session {
           states_(settings_.stateInterval),
           discovery_(settings_.discoverySettings, topics_),
           transmits_(settings_.transmitsPerSecond, settings_.transmitsPerSecond),
-          random_(std::random_device{}()) {}
+          random_(std::random_device{}()),
+          spool_(owner.spool_.get()) {}
 
     void run();
     Summary summary() const {
-        return {published_, owner_.packets_.counts().waiting, offlineAcknowledged_};
+        Summary s{published_, owner_.packets_.counts().waiting, {}, offlineAcknowledged_};
+        if (spool_ != nullptr) s.spooled = spool_->counts().packets;
+        return s;
     }
 
   private:
@@ -105,8 +117,21 @@ class MqttPublisher::Session {
                 [this](std::string_view topic, std::string_view payload, bool retained) {
                     onMessage(topic, payload, retained);
                 },
-                [this](int id) { unacknowledged_.erase(id); }};
+                [this](int id) { acknowledged(id); }};
     }
+    void acknowledged(int id);
+
+    // The spool: packets go there while they cannot be published at once (the broker is
+    // away, or the spool still holds older ones, or the queue is half full); they come back
+    // from it, oldest first, before any newer one.
+    void spoolTurn(Clock::time_point now);
+    void spoolEverything(Clock::time_point now);
+    bool diverting() const;
+    std::size_t publishSpooled(Clock::time_point now);
+    void spoolDelivered();
+    // The retained state of the tag, unless a newer reading is its state already.
+    void offerState(const std::string &station, int tag, std::chrono::system_clock::time_point time,
+                    const std::string &payload, Clock::time_point now);
 
     void onConnected(int result, std::string_view why);
     void onDisconnected(std::string_view why);
@@ -147,7 +172,10 @@ class MqttPublisher::Session {
               int *id = nullptr);
     void queueReply(std::string topic, std::string payload);
     void publishDetail(Clock::time_point now);
+    // What, changed, makes the detail go again soon (losses, stations), and the other
+    // counters it holds.
     std::string detailKey() const;
+    std::string detailCounters() const;
     PacketLabels labels(const std::string &station, int tag) const;
 
     MqttPublisher &owner_;
@@ -171,6 +199,7 @@ class MqttPublisher::Session {
     Clock::time_point nextDetail_{};
     Clock::time_point lastDetail_{};
     std::string lastDetailKey_;
+    std::string lastDetailCounters_;
 
     std::map<int, std::string> stations_;
     std::map<std::string, bool> online_;     // level -> on the link; every level ever known
@@ -181,6 +210,14 @@ class MqttPublisher::Session {
     std::uint64_t published_ = 0;
     std::uint64_t lostInSending_ = 0;
     std::uint64_t connections_ = 0;
+    std::map<std::string, std::chrono::system_clock::time_point> stateTimes_;
+
+    Spool *spool_ = nullptr;
+    std::vector<Spool::Entry> spooled_;
+    Clock::time_point nextSpoolMove_{};
+    std::map<int, std::int64_t> spoolInFlight_;  // message ID -> row, unacknowledged
+    std::multiset<std::int64_t> spoolRowsInFlight_;
+    std::int64_t spoolHandedOut_ = 0;
 
     // Tags: the events not yet published (while the broker is away), whether each tag's
     // discovery went out with a numeric value, the list's last version and time, and when
@@ -210,6 +247,7 @@ void MqttPublisher::Session::run() {
     for (;;) {
         auto now = Clock::now();
         takeControl(now);
+        spoolTurn(now);
         if (state_ == State::Waiting && !stopping_ && now >= nextAttempt_) attempt(now);
         if (state_ == State::Connecting && now >= connectDeadline_)
             retryLater("cannot connect to " + settings_.client.broker.url() +
@@ -217,7 +255,11 @@ void MqttPublisher::Session::run() {
                        now);
         takeTagEvents(now);
         if (state_ == State::Connected) work(now);
-        if (stopping_ && finished(now)) return;
+        if (stopping_ && finished(now)) {
+            // What could not go waits for the next start.
+            spoolEverything(now);
+            return;
+        }
         if (now >= nextHousekeeping_) housekeeping(now);
 
         fds.clear();
@@ -254,6 +296,10 @@ void MqttPublisher::Session::attempt(Clock::time_point now) {
 
 void MqttPublisher::Session::retryLater(const std::string &what, Clock::time_point now) {
     state_ = State::Waiting;
+    {
+        std::lock_guard guard(owner_.statisticsLock_);
+        owner_.statistics_.connected = false;
+    }
     if (stopping_) {
         std::fprintf(stderr, "lyx mqtt: %s\n", what.c_str());
         return;
@@ -273,6 +319,12 @@ void MqttPublisher::Session::onConnected(int result, std::string_view why) {
     }
     state_ = State::Connected;
     ++connections_;
+    {
+        std::lock_guard guard(owner_.statisticsLock_);
+        owner_.statistics_.connections = connections_;
+        owner_.statistics_.connected = true;
+        owner_.statistics_.lastConnection = std::chrono::system_clock::now();
+    }
     backoff_.reset();
     std::fprintf(stderr, "lyx mqtt: connected to %s as %s\n", settings_.client.broker.url().c_str(),
                  settings_.client.clientId.c_str());
@@ -351,6 +403,7 @@ void MqttPublisher::Session::refuse(std::string_view topic, std::string_view nam
     std::fprintf(stderr, "lyx mqtt: refused %.*s on %.*s%s: %s\n", static_cast<int>(name.size()),
                  name.data(), static_cast<int>(topic.size()), topic.data(), who.c_str(),
                  why.c_str());
+    owner_.countCommand(name, "refused");
     queueReply(Topics::result(topic), errorReplyJson(name, id, why, settings_.client.clientId));
 }
 
@@ -398,6 +451,7 @@ void MqttPublisher::Session::onCommand(const CommandTopic &command, std::string_
     MqttPublisher *owner = &owner_;
     auto answer = [owner, replyTopic = Topics::result(topic), name, id = parsed.id,
                    gateway = settings_.client.clientId](const Outcome &outcome) {
+        owner->countCommand(name, outcome.status == 0 ? "ok" : "failed");
         owner->reply(replyTopic, replyJson(name, id, outcome, gateway));
     };
     owner_.commands_.post(
@@ -503,7 +557,14 @@ void MqttPublisher::Session::work(Clock::time_point now) {
         for (const auto &s : states_.takeDue(now, kBatch))
             send(s.topic, s.payload, settings_.qos, true);
     std::size_t turn = 0;
-    while (canSend() && now >= nextTake_ && turn < kTurn) {
+    while (canSend() && turn < kTurn) {
+        if (spool_ != nullptr && spool_->pending()) {
+            const std::size_t n = publishSpooled(now);
+            if (n == 0) break;
+            turn += n;
+            continue;
+        }
+        if (now < nextTake_) break;
         batch_.clear();
         if (owner_.packets_.take(batch_, kBatch) == 0) break;
         for (auto &q : batch_) {
@@ -513,8 +574,12 @@ void MqttPublisher::Session::work(Clock::time_point now) {
                 ++published_;
             else
                 ++lostInSending_;
-            const std::string state = topics_.state(q.station, q.packet.tag);
-            if (states_.offer(state, payload, now)) send(state, payload, settings_.qos, true);
+            offerState(q.station, q.packet.tag, q.packet.time, payload, now);
+        }
+        {
+            std::lock_guard guard(owner_.statisticsLock_);
+            owner_.statistics_.published = published_;
+            owner_.statistics_.failed = lostInSending_;
         }
         turn += batch_.size();
         if (batch_.size() < kBatch) nextTake_ = now + kGather;  // the queue is empty
@@ -522,14 +587,16 @@ void MqttPublisher::Session::work(Clock::time_point now) {
     if (owner_.tags_.version() != modulesVersion_ &&
         now - lastModules_ >= settings_.modulesInterval)
         publishModules(now);
-    if (now >= nextDetail_) {
-        publishDetail(now);
-    } else if (detailKey() != lastDetailKey_) {
-        if (now - lastDetail_ >= kDetailSoonest)
-            publishDetail(now);
-        else
-            nextDetail_ = std::min(nextDetail_, lastDetail_ + kDetailSoonest);
+    // A loss or a change of stations goes out within a second, any other change of the
+    // counters within kDetailLatest, so that the retained detail is never stale for long
+    // yet goes at most once a second however fast the packets come.
+    if (now < nextDetail_) {
+        const bool urgent = detailKey() != lastDetailKey_;
+        if (urgent || detailCounters() != lastDetailCounters_)
+            nextDetail_ =
+                std::min(nextDetail_, lastDetail_ + (urgent ? kDetailSoonest : kDetailLatest));
     }
+    if (now >= nextDetail_) publishDetail(now);
 }
 
 void MqttPublisher::Session::takeTagEvents(Clock::time_point now) {
@@ -652,6 +719,7 @@ void MqttPublisher::Session::forget(const Forget &request) {
         const std::string state = topics_.state(level, request.tag);
         send(state, "", kStatusQos, true);
         states_.forget(state);
+        stateTimes_.erase(state);
         list += (list.empty() ? "" : ",") + jsonString(level);
     }
     Outcome outcome;
@@ -663,15 +731,100 @@ void MqttPublisher::Session::forget(const Forget &request) {
     std::fprintf(stderr, "lyx mqtt: forget on %s%s: %s\n", request.replyTopic.c_str(),
                  request.id.empty() ? "" : (" (id " + request.id + ")").c_str(),
                  outcome.message.c_str());
+    owner_.countCommand("forget", "ok");
     queueReply(request.replyTopic,
                replyJson("forget", request.id, outcome, settings_.client.clientId));
     // The list changes at once.
     publishModules(Clock::now());
 }
 
+void MqttPublisher::Session::acknowledged(int id) {
+    unacknowledged_.erase(id);
+    const auto row = spoolInFlight_.find(id);
+    if (row == spoolInFlight_.end()) return;
+    spoolRowsInFlight_.erase(spoolRowsInFlight_.find(row->second));
+    spoolInFlight_.erase(row);
+    spoolDelivered();
+}
+
+bool MqttPublisher::Session::diverting() const {
+    return state_ != State::Connected || announce_ || spool_->pending() ||
+           owner_.packets_.counts().waiting > owner_.packets_.capacity() / 2;
+}
+
+void MqttPublisher::Session::spoolTurn(Clock::time_point now) {
+    if (spool_ == nullptr) return;
+    if (now >= nextSpoolMove_ && diverting()) {
+        nextSpoolMove_ = now + kSpoolGather;
+        batch_.clear();
+        while (owner_.packets_.take(batch_, kBatch) > 0) {
+            for (auto &q : batch_)
+                spool_->add(
+                    {0, q.station, q.packet.tag, q.packet.time,
+                     historical(jsonObject(q.packet, false, labels(q.station, q.packet.tag)))});
+            batch_.clear();
+        }
+    }
+    if (const auto due = spool_->commitDue(); due && now >= *due) spool_->commit(now);
+    std::lock_guard guard(owner_.statisticsLock_);
+    owner_.statistics_.spool = spool_->counts();
+}
+
+void MqttPublisher::Session::spoolEverything(Clock::time_point now) {
+    if (spool_ == nullptr) return;
+    nextSpoolMove_ = now;
+    const State was = state_;
+    state_ = State::Waiting;  // diverting, whatever the connection
+    spoolTurn(now);
+    state_ = was;
+    spool_->commit(now);
+    std::lock_guard guard(owner_.statisticsLock_);
+    owner_.statistics_.spool = spool_->counts();
+}
+
+std::size_t MqttPublisher::Session::publishSpooled(Clock::time_point now) {
+    spooled_.clear();
+    const std::size_t n = spool_->next(spooled_, kBatch);
+    for (const auto &e : spooled_) {
+        int id = 0;
+        if (send(topics_.packet(e.station, e.tag), e.payload, settings_.qos, false, &id))
+            ++published_;
+        else
+            ++lostInSending_;
+        if (settings_.qos > 0 && id != 0) {
+            spoolInFlight_[id] = e.id;
+            spoolRowsInFlight_.insert(e.id);
+        }
+        spoolHandedOut_ = e.id;
+        offerState(e.station, e.tag, e.time, e.payload, now);
+    }
+    spoolDelivered();
+    std::lock_guard guard(owner_.statisticsLock_);
+    owner_.statistics_.published = published_;
+    owner_.statistics_.failed = lostInSending_;
+    return n;
+}
+
+void MqttPublisher::Session::spoolDelivered() {
+    // Every row before the oldest unacknowledged one is with the broker.
+    spool_->delivered(spoolRowsInFlight_.empty() ? spoolHandedOut_
+                                                 : *spoolRowsInFlight_.begin() - 1);
+}
+
+void MqttPublisher::Session::offerState(const std::string &station, int tag,
+                                        std::chrono::system_clock::time_point time,
+                                        const std::string &payload, Clock::time_point now) {
+    const std::string state = topics_.state(station, tag);
+    auto &newest = stateTimes_[state];
+    if (time < newest) return;
+    newest = time;
+    if (states_.offer(state, payload, now)) send(state, payload, settings_.qos, true);
+}
+
 std::string MqttPublisher::Session::detailKey() const {
     std::string key = std::to_string(owner_.packets_.counts().dropped + lostInSending_ +
-                                     owner_.linkStatistics().framesDropped);
+                                     owner_.linkStatistics().framesDropped +
+                                     (spool_ != nullptr ? spool_->counts().dropped : 0));
     // Appended piece by piece: " " + string makes GCC 12 warn (-Wrestrict, a false
     // positive on the inlined insert at the front of a temporary).
     for (const auto &[number, level] : stations_) {
@@ -679,6 +832,21 @@ std::string MqttPublisher::Session::detailKey() const {
         key += std::to_string(number);
         key += '=';
         key += level;
+    }
+    return key;
+}
+
+std::string MqttPublisher::Session::detailCounters() const {
+    const auto counts = owner_.packets_.counts();
+    const auto link = owner_.linkStatistics();
+    std::string key;
+    for (const std::uint64_t v :
+         {std::uint64_t{counts.received}, std::uint64_t{counts.waiting}, published_, connections_,
+          std::uint64_t{link.framesDelivered}, std::uint64_t{link.framesHeld},
+          std::uint64_t{link.framesHeldMax}, std::uint64_t{link.bytesDropped},
+          std::uint64_t{link.bytesDiscarded}, spool_ != nullptr ? spool_->counts().packets : 0}) {
+        key += std::to_string(v);
+        key += ' ';
     }
     return key;
 }
@@ -701,27 +869,44 @@ void MqttPublisher::Session::publishDetail(Clock::time_point now) {
         stations += ':';
         stations += jsonString(level);
     }
+    std::string spool = "null";
+    std::uint64_t spoolDropped = 0;
+    if (spool_ != nullptr) {
+        const auto c = spool_->counts();
+        spoolDropped = c.dropped;
+        char age[32] = "null";
+        if (c.oldest)
+            std::snprintf(
+                age, sizeof age, "%.3f",
+                std::chrono::duration<double>(std::chrono::system_clock::now() - *c.oldest)
+                    .count());
+        spool = "{\"packets\":" + n(c.packets) + ",\"bytes\":" + n(c.bytes) +
+                ",\"oldest_age\":" + age + ",\"dropped\":" + n(c.dropped) +
+                ",\"spooled\":" + n(c.spooled) + ",\"limit\":" + n(settings_.spoolLimit) + "}";
+    }
     const std::string detail =
         "{\"time\":\"" + isoTime(std::chrono::system_clock::now(), true) + "\"" +
         ",\"client_id\":" + jsonString(settings_.client.clientId) + ",\"stations\":{" + stations +
         "},\"received\":" + std::to_string(counts.received) +
-        ",\"published\":" + std::to_string(published_) +
-        ",\"dropped\":" + std::to_string(counts.dropped + lostInSending_ + link.framesDropped) +
+        ",\"published\":" + std::to_string(published_) + ",\"dropped\":" +
+        std::to_string(counts.dropped + lostInSending_ + link.framesDropped + spoolDropped) +
         ",\"link\":" + linkJson + ",\"waiting\":" + std::to_string(counts.waiting) +
         ",\"queue\":" + std::to_string(owner_.packets_.capacity()) +
         ",\"qos\":" + std::to_string(settings_.qos) +
-        ",\"connections\":" + std::to_string(connections_) +
+        ",\"connections\":" + std::to_string(connections_) + ",\"spool\":" + spool +
         ",\"commands\":" + jsonString(settings_.commands.describe()) + "}";
     send(topics_.statusDetail(), detail, kStatusQos, true);
     lastDetail_ = now;
     lastDetailKey_ = detailKey();
+    lastDetailCounters_ = detailCounters();
     nextDetail_ = now + kDetailEvery;
 }
 
 bool MqttPublisher::Session::finished(Clock::time_point now) {
     switch (finish_) {
         case Finish::Flushing: {
-            const bool waiting = owner_.packets_.counts().waiting > 0 || !replies_.empty();
+            const bool waiting = owner_.packets_.counts().waiting > 0 || !replies_.empty() ||
+                                 (spool_ != nullptr && spool_->pending());
             if (state_ == State::Connecting && now < stopDeadline_) return false;
             if (state_ == State::Connected && waiting && now < stopDeadline_) return false;
             if (state_ != State::Connected) return true;
@@ -759,14 +944,26 @@ void MqttPublisher::Session::housekeeping(Clock::time_point now) {
     // A message whose acknowledgement never came must not hold the window shut.
     if (state_ == State::Connected)
         std::erase_if(unacknowledged_, [&](const auto &entry) {
-            return now - entry.second >= kForgetUnacknowledged;
+            if (now - entry.second < kForgetUnacknowledged) return false;
+            if (const auto row = spoolInFlight_.find(entry.first); row != spoolInFlight_.end()) {
+                spoolRowsInFlight_.erase(spoolRowsInFlight_.find(row->second));
+                spoolInFlight_.erase(row);
+            }
+            return true;
         });
+    if (spool_ != nullptr) spoolDelivered();
 }
 
 int MqttPublisher::Session::pollTimeout(Clock::time_point now) const {
     Clock::time_point next = nextHousekeeping_;
     if (state_ == State::Waiting && !stopping_) next = std::min(next, nextAttempt_);
     if (state_ == State::Connecting) next = std::min(next, connectDeadline_);
+    if (spool_ != nullptr) {
+        if (const auto due = spool_->commitDue()) next = std::min(next, *due);
+        if (diverting() && owner_.packets_.counts().waiting > 0)
+            next = std::min(next, nextSpoolMove_);
+        if (state_ == State::Connected && canSend() && spool_->pending()) next = now;
+    }
     if (state_ == State::Connected) {
         next = std::min(next, nextDetail_);
         if (const auto due = states_.nextDue(); due && canSend()) next = std::min(next, *due);
@@ -792,6 +989,15 @@ MqttPublisher::~MqttPublisher() {
 }
 
 void MqttPublisher::start() {
+    if (!settings_.spoolFolder.empty()) {
+        spool_ = std::make_unique<Spool>(settings_.spoolFolder, settings_.spoolLimit);
+        const auto held = spool_->counts();
+        if (held.packets > 0)
+            std::fprintf(stderr,
+                         "lyx mqtt: the spool %s holds %llu packets from before; they go first "
+                         "once the broker is connected\n",
+                         spool_->path().c_str(), static_cast<unsigned long long>(held.packets));
+    }
     auto session = std::make_unique<Session>(*this);
     thread_ = std::thread([this, session = std::move(session)] {
         ::pthread_setname_np(::pthread_self(), "lyx mqtt");  // for top -H and the like
@@ -805,7 +1011,25 @@ void MqttPublisher::packet(const std::string &station, const Packet &p) {
 }
 
 void MqttPublisher::lost(std::uint64_t count) {
-    if (count > 0) packets_.countDropped(count);
+    if (count == 0) return;
+    packets_.countDropped(count);
+    std::lock_guard guard(statisticsLock_);
+    statistics_.lostBefore += count;
+}
+
+void MqttPublisher::countCommand(std::string_view name, std::string_view result) {
+    const auto &known = commandNames();
+    const bool ours = std::find(known.begin(), known.end(), name) != known.end();
+    std::lock_guard guard(statisticsLock_);
+    ++statistics_.commands[{ours ? std::string(name) : "unknown", std::string(result)}];
+}
+
+MqttPublisher::Statistics MqttPublisher::statistics() const {
+    const auto counts = packets_.counts();
+    std::lock_guard guard(statisticsLock_);
+    Statistics s = statistics_;
+    s.queue = counts;
+    return s;
 }
 
 void MqttPublisher::reply(std::string topic, std::string payload) {
@@ -834,8 +1058,9 @@ std::string MqttPublisher::stop(std::chrono::milliseconds flushFor) {
     const auto counts = packets_.counts();
     return std::to_string(counts.received) + " packets received, " +
            std::to_string(summary_.published) + " published, " + std::to_string(counts.dropped) +
-           " dropped, " + std::to_string(summary_.left) + " left unpublished; " +
-           (summary_.offline ? "\"offline\" published" : "\"offline\" not published");
+           " dropped, " + std::to_string(summary_.left) + " left unpublished" +
+           (summary_.spooled ? ", " + std::to_string(*summary_.spooled) + " in the spool" : "") +
+           "; " + (summary_.offline ? "\"offline\" published" : "\"offline\" not published");
 }
 
 }  // namespace lyx::cli

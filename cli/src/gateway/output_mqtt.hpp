@@ -5,13 +5,16 @@
 // of modules, the tags' events, Home Assistant's discovery, the gateway's status
 // and each base station's (online while it is on the link); it takes the
 // commands the policy allows and hands them to the link's thread, and publishes
-// the replies that come back.
+// the replies that come back. With a spool, packets that cannot go at once wait on disk
+// and go, in order and marked "historical", once the broker takes them again.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -24,6 +27,7 @@
 #include "mqtt_topics.hpp"
 #include "output.hpp"
 #include "packet_queue.hpp"
+#include "spool.hpp"
 #include "tag_tracker.hpp"
 
 namespace lyx::cli {
@@ -43,6 +47,9 @@ struct PublisherSettings {
     std::chrono::milliseconds connectTimeout{15000};
     // send, pause and stay-awake: radio transmissions a second, for the whole gateway.
     double transmitsPerSecond = 10;
+    // Store and forward: the folder of the spool (none: the memory queue alone) and its bound.
+    std::string spoolFolder;
+    std::uint64_t spoolLimit = std::uint64_t{1} << 30;
 };
 
 class MqttPublisher final : public Output {
@@ -69,10 +76,27 @@ class MqttPublisher final : public Output {
     // From any thread: a reply to publish.
     void reply(std::string topic, std::string payload);
 
+    // What the MQTT side has done, for the metrics; from any thread.
+    struct Statistics {
+        PacketQueue::Counts queue;     // received, dropped (queue full or lost before), waiting
+        std::uint64_t lostBefore = 0;  // of queue.dropped: lost before they reached the queue
+        std::uint64_t published = 0;   // packets
+        std::uint64_t failed = 0;      // packets the client would not take
+        std::uint64_t connections = 0;
+        bool connected = false;
+        std::optional<std::chrono::system_clock::time_point> lastConnection;
+        // (command, result) -> count; result "ok", "failed" or "refused", a command not known
+        // "unknown" (names from the network never make new series).
+        std::map<std::pair<std::string, std::string>, std::uint64_t> commands;
+        std::optional<Spool::Counts> spool;  // with a spool
+    };
+    Statistics statistics() const;
+
     struct Summary {
-        std::uint64_t published = 0;  // packets
-        std::size_t left = 0;         // packets still waiting
-        bool offline = false;         // "offline" was acknowledged by the broker
+        std::uint64_t published = 0;           // packets
+        std::size_t left = 0;                  // packets still waiting in memory
+        std::optional<std::uint64_t> spooled;  // packets left in the spool
+        bool offline = false;                  // "offline" was acknowledged by the broker
     };
 
   private:
@@ -89,10 +113,14 @@ class MqttPublisher final : public Output {
     PublisherSettings settings_;
     TagTracker &tags_;
     PacketQueue packets_;
+    std::unique_ptr<Spool> spool_;  // opened by start(), used by the thread
     Mailbox<CommandMessage> &commands_;
     Mailbox<Control> control_;
     std::thread thread_;
     Summary summary_;  // written by the thread before it ends
+    void countCommand(std::string_view name, std::string_view result);
+    mutable std::mutex statisticsLock_;
+    Statistics statistics_;  // but for the queue's counts
     mutable std::mutex linkLock_;
     dataprovider::LinkStatistics link_;
     dataprovider::LinkStatistics linkStatistics() const;

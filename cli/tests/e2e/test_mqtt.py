@@ -2,15 +2,19 @@
 broker on 127.0.0.1, watched by real mosquitto_sub subscribers and commanded through
 mosquitto_pub."""
 
+import http.client
 import json
 import os
+import re
 import signal
+import socket
 import subprocess
 import time
+from datetime import datetime
 
 import clitest
 from clitest import wait_for
-from mqttprocess import Broker, Subscriber, make_ca, publish
+from mqttprocess import Broker, Subscriber, free_port, make_ca, publish
 from networks import COMMAND_NETWORK, COUNTER, LOAD_CELL, SILENT
 
 CLIENT = "gw-test"
@@ -94,6 +98,34 @@ class MqttTest(clitest.CliTest):
         broker.start()
         wait_for(lambda: gateway.errors().count("connected to") == 2, timeout=40,
                  what="the gateway to reconnect by itself")
+
+    def scrape(self, port, method="GET", path="/metrics", headers=None):
+        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=5)
+        try:
+            connection.request(method, path, headers=headers or {})
+            response = connection.getresponse()
+            return response.status, dict(response.getheaders()), response.read().decode()
+        finally:
+            connection.close()
+
+    def samples(self, port):
+        """The samples of /metrics by name and labels; every one must follow its # TYPE."""
+        status, headers, text = self.scrape(port)
+        self.assertEqual(status, 200)
+        self.assertEqual(headers["Content-Type"], "text/plain; version=0.0.4; charset=utf-8")
+        typed, out = set(), {}
+        for line in text.splitlines():
+            if line.startswith("# TYPE "):
+                name, kind = line.split()[2:4]
+                self.assertIn(kind, ("counter", "gauge"))
+                self.assertEqual(name.endswith("_total"), kind == "counter", name)
+                typed.add(name)
+            elif not line.startswith("#"):
+                match = re.fullmatch(r'(lyx_[a-z_]+)(\{[^}]*\})? (\S+)', line)
+                self.assertIsNotNone(match, line)
+                self.assertIn(match[1], typed, f"{line} has no # TYPE before it")
+                out[match[1] + (match[2] or "")] = float(match[3])
+        return out
 
     def wait_all_published(self, subscriber, tags, timeout=20):
         """Waits until every packet the simulator sent of `tags` has arrived (the modules are
@@ -637,6 +669,16 @@ class Faults(MqttTest):
         unique = list(dict.fromkeys(values))
         self.assertEqual(unique, sorted(unique))
         self.assertRegex(gateway.errors(), r"\d+ packets waiting; trying again in \d")
+        # The retained counters catch up within 5 s of the last change (not at the next
+        # minute), and go at most once a second however fast the packets come.
+        self.quiet(sub)
+        wait_for(lambda: json.loads(details.messages(DETAIL)[-1].payload)["published"] >= sent,
+                 timeout=6, what="the counters to be published again")
+        # (A message of quality 1 may come twice, and late, across the reconnection.)
+        stamps = sorted({datetime.fromisoformat(json.loads(m.payload)["time"])
+                         for m in details.messages(DETAIL)})
+        gaps = [(b - a).total_seconds() for a, b in zip(stamps, stamps[1:])]
+        self.assertGreaterEqual(min(gaps), 0.9, gaps)
         counts = self.final_counts(gateway, sub, details)
         self.assertEqual((counts["received"], counts["dropped"], counts["connections"]),
                          (sent, 0, 2))
@@ -847,6 +889,208 @@ class Security(MqttTest):
         self.assertFalse(sub.messages(match=lambda m: "from-ha" in m.payload))
 
 
+# Three counters of 1 000 packets a second each (every packet's value one more than the
+# last), off until the test powers them up.
+FAST = """
+station 1 usb channel=1 id=0x001234
+module 0x000101 tag=101 type=int32 wave=count rate=1000 power=off
+module 0x000102 tag=102 type=int32 wave=count rate=1000 power=off
+module 0x000103 tag=103 type=int32 wave=count rate=1000 power=off
+"""
+
+
+class Spool(MqttTest):
+    def values(self, sub, tag):
+        """The values of the tag's packets in the order they came, each once (a packet of
+        quality 1 may come twice), and how many were marked historical."""
+        packets = self.packets(sub, tag)
+        values = list(dict.fromkeys(p["value"] for p in packets))
+        return values, len({p["value"] for p in packets if p.get("historical")})
+
+    def dead_broker(self):
+        return f"mqtt://127.0.0.1:{free_port()}"  # nobody listens there
+
+    def test_outage_at_3000_packets_a_second_loses_nothing_and_keeps_order_and_state(self):
+        broker = self.start_broker(persistent=True)
+        self.start_simulator(FAST)
+        sub = self.subscribe(broker, "lyx/+/+/packet", STATUS, DETAIL, qos=1,
+                             client_id="spool-sub")
+        gateway = self.start_gateway(broker, "--qos", "1", "--spool", self.workspace.path("spool"))
+        self.wait_online(sub)
+        tags = (101, 102, 103)
+        self.power("up", *tags)
+        time.sleep(1)
+        broker.stop()
+        wait_for(lambda: "was lost" in gateway.errors(), what="the gateway to notice")
+        time.sleep(3)
+        broker.start()
+        wait_for(lambda: gateway.errors().count("connected to") == 2, timeout=40,
+                 what="the gateway to reconnect")
+        time.sleep(1)
+        self.power("down", *tags)
+        self.wait_all_published(sub, tags, timeout=30)
+        for tag in tags:
+            with self.subTest(tag=tag):
+                values, historical = self.values(sub, tag)
+                # Every count once at least, in the order sent.
+                self.assertEqual(values, list(range(values[0], values[0] + self.sent(tag))))
+                # The outage's, at least, came from the spool; the first ones did not.
+                self.assertGreater(historical, 2500)
+                self.assertFalse(self.packets(sub, tag)[0].get("historical"))
+        # The detail tells of the spool: emptied again, nothing dropped.
+        detail = wait_for(lambda: [d for d in (json.loads(m.payload) for m in sub.messages(DETAIL))
+                                   if d["spool"]["spooled"] > 0 and d["spool"]["packets"] == 0],
+                          timeout=7, what="the detail of the emptied spool")[-1]
+        self.assertEqual((detail["dropped"], detail["spool"]["dropped"]), (0, 0))
+        self.assertIsNone(detail["spool"]["oldest_age"])
+        later = self.subscribe(broker, "lyx/+/+/state")
+        states = {m.topic: json.loads(m.payload)["value"] for m in later.wait(count=3)}
+        for tag in tags:
+            self.assertEqual(states[f"lyx/001234/{tag}/state"], max(self.values(sub, tag)[0]))
+
+    def test_what_was_spooled_survives_sigkill_and_goes_after_the_next_start(self):
+        broker = self.start_broker()
+        self.start_simulator(READINGS)
+        sub = self.subscribe(broker, "lyx/+/+/packet")
+        folder = self.workspace.path("spool")
+        first = self.start_gateway(None, "--spool", folder, url=self.dead_broker())
+        wait_for(lambda: "trying again" in first.errors(), what="the gateway to find no broker")
+        self.power("up", 101)
+        time.sleep(2)
+        self.power("down", 101)
+        time.sleep(1.5)  # committed: at most 0.5 s after it came
+        self.assertEqual(first.stop(signal.SIGKILL), -signal.SIGKILL)
+        sent = self.sent(101)
+        second = self.start_gateway(broker, "--spool", folder)
+        wait_for(lambda: len(self.values(sub, 101)[0]) >= sent, what="the spooled packets")
+        self.assertIn(f"holds {sent} packets from before", second.errors())
+        values, historical = self.values(sub, 101)
+        self.assertEqual((len(values), historical), (sent, sent))
+        self.assertEqual(values, sorted(values))
+        # Taken by the broker, they are gone from the spool: a third start publishes nothing.
+        self.assertEqual(second.stop(signal.SIGTERM), 0)
+        self.assertIn(", 0 in the spool;", second.errors())
+
+    def test_a_full_spool_drops_the_oldest_and_counts_them(self):
+        broker = self.start_broker()
+        # A counter of 40 packets a second: its values are 0, 1, 2 ...
+        self.start_simulator(FAST.replace("rate=1000", "rate=40"))
+        sub = self.subscribe(broker, "lyx/+/+/packet")
+        folder, port = self.workspace.path("spool"), free_port()
+        first = self.start_gateway(None, "--spool", folder, "--spool-size", "16K",
+                                   "--metrics", str(port), url=self.dead_broker())
+        wait_for(lambda: "trying again" in first.errors(), what="the gateway to find no broker")
+        self.power("up", 101)
+        time.sleep(4)
+        self.power("down", 101)
+        time.sleep(1)
+        metrics = self.samples(port)
+        dropped = metrics['lyx_packets_dropped_total{cause="spool"}']
+        self.assertGreater(dropped, 0)
+        self.assertLessEqual(metrics["lyx_spool_bytes"], 16384)
+        self.assertEqual(metrics["lyx_spool_packets"] + dropped, self.sent(101))
+        self.assertEqual(first.stop(signal.SIGTERM), 0)
+        self.start_gateway(broker, "--spool", folder)
+        kept = self.sent(101) - int(dropped)
+        wait_for(lambda: len(self.values(sub, 101)[0]) >= kept, what="what the spool kept")
+        time.sleep(0.5)
+        # The newest, in order.
+        sent = self.sent(101)
+        self.assertEqual(self.values(sub, 101)[0], list(range(sent - kept, sent)))
+
+
+class Metrics(MqttTest):
+    def test_prometheus_text_that_counts_and_bad_requests_that_change_nothing(self):
+        broker = self.start_broker()
+        self.start_simulator(READINGS)
+        sub = self.subscribe(broker, "lyx/+/+/packet", STATUS)
+        port = free_port()
+        gateway = self.start_gateway(broker, "--metrics", str(port))
+        self.wait_online(sub)
+        self.assertIn(f"metrics on http://127.0.0.1:{port}/metrics", gateway.errors())
+        self.burst(sub, 1.5, tags=(101, 102))
+        first = self.samples(port)
+        station, tag = '{station="001234"}', '{station="001234",tag="102"}'
+        self.assertEqual(first["lyx_packets_received_total"], self.sent(101) + self.sent(102))
+        self.assertEqual(first["lyx_packets_published_total"], first["lyx_packets_received_total"])
+        self.assertEqual(first['lyx_packets_dropped_total{cause="queue"}'], 0)
+        self.assertEqual((first["lyx_broker_connected"], first["lyx_broker_connections_total"]),
+                         (1, 1))
+        self.assertEqual((first["lyx_station_up" + station],
+                          first["lyx_station_packets_total" + station]),
+                         (1, first["lyx_packets_received_total"]))
+        self.assertEqual((first["lyx_tag_value" + tag], first["lyx_tag_rssi_dbm" + tag],
+                          first["lyx_tag_link_quality" + tag], first["lyx_tag_battery_low" + tag],
+                          first["lyx_tag_error" + tag]), (2.5, -20, 48, 1, 0))
+        self.assertEqual(first["lyx_tag_packets_total" + tag], self.sent(102))
+        self.assertLess(first["lyx_tag_last_heard_age_seconds" + tag], 10)
+
+        # Bad requests get their status and leave the gateway serving.
+        self.assertEqual(self.scrape(port, path="/")[0], 404)
+        self.assertEqual(self.scrape(port, path="/metrics/x")[0], 404)
+        status, headers, _ = self.scrape(port, method="POST")
+        self.assertEqual((status, headers.get("Allow")), (405, "GET, HEAD"))
+        with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+            s.sendall(b"POST /metrics HTTP/1.1\r\nHost: x\r\nContent-Length: 9000\r\n\r\n")
+            self.assertTrue(s.recv(100).startswith(b"HTTP/1.1 413 "))
+        with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+            s.sendall(b"GET /metrics HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                      (b"1000\r\n" + b"x" * 4096 + b"\r\n") * 3 + b"0\r\n\r\n")
+            self.assertTrue(s.recv(100).startswith(b"HTTP/1.1 413 "))
+        status, _, _ = self.scrape(port, headers={"X-Padding": "x" * 20000})
+        self.assertEqual(status, 431)
+
+        # Commands are counted by name and result; a name from nowhere is "unknown".
+        publish(broker, "lyx/cmd/sleep", '{"tag": 101}')
+        publish(broker, "lyx/cmd/frobnicate", "{}")
+        self.burst(sub, 1, tags=(101,))
+        later = self.samples(port)
+        self.assertGreater(later["lyx_packets_received_total"], first["lyx_packets_received_total"])
+        self.assertEqual(later['lyx_commands_total{command="sleep",result="refused"}'], 1)
+        self.assertEqual(later['lyx_commands_total{command="unknown",result="refused"}'], 1)
+        self.assertIsNone(gateway.process.poll())
+
+
+class Service(MqttTest):
+    def test_systemd_hears_ready_without_a_broker_then_status_and_watchdog_beats(self):
+        """The notify protocol through a socket of the test's own, as systemd gives it to a
+        Type=notify service with WatchdogSec=0.6s."""
+        self.start_simulator(READINGS)
+        path = self.workspace.path("notify.socket")
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        listener.bind(path)
+        listener.settimeout(5)
+        self.addCleanup(listener.close)
+        env = self.workspace.env
+        env.update(NOTIFY_SOCKET=path, WATCHDOG_USEC="600000")
+        try:
+            # No broker listens there: the service is ready all the same.
+            gateway = self.start_gateway(None, url=f"mqtt://127.0.0.1:{free_port()}")
+        finally:
+            del env["NOTIFY_SOCKET"], env["WATCHDOG_USEC"]
+        messages = [listener.recv(4096).decode()]
+        self.assertIn("READY=1", messages[0].split("\n"))
+        self.assertRegex(messages[0], r"STATUS=broker away; \d+ packets received, 0 published")
+        self.power("up", 101)
+        started = time.monotonic()
+        while time.monotonic() - started < 2:
+            messages.append(listener.recv(4096).decode())
+        beats = [m for m in messages if "WATCHDOG=1" in m.split("\n")]
+        # A beat every 0.2 s, each with the status of the moment.
+        self.assertGreaterEqual(len(beats), 6, messages)
+        received = [int(re.search(r"; (\d+) packets received", m)[1]) for m in beats]
+        self.assertGreater(received[-1], received[0])
+        self.assertEqual(gateway.stop(signal.SIGTERM), 0)
+        rest = []
+        listener.settimeout(0.5)
+        try:
+            while True:
+                rest.append(listener.recv(4096).decode())
+        except socket.timeout:
+            pass
+        self.assertTrue(any("STOPPING=1" in m.split("\n") for m in rest), rest)
+
+
 class Usage(MqttTest):
     def test_bad_options_name_what_is_wrong(self):
         ca = self.workspace.path("missing-ca.pem")
@@ -871,6 +1115,11 @@ class Usage(MqttTest):
             (("--broker", "host", "--commands", "none,read"), "'none' goes alone"),
             (("--broker", "host", "--discovery-prefix", "ha/#"), "--discovery-prefix: 'ha/#'"),
             (("--broker", "host", "--tags", bad_tags), f"{bad_tags}:3: unknown key 'unti'"),
+            (("--broker", "host", "--spool-size", "1G"), "--spool-size needs --spool"),
+            (("--broker", "host", "--spool", "s", "--spool-size", "12X"), "'12X' is not a size"),
+            (("--broker", "host", "--spool", "s", "--spool-size", "1000"), "less than 4096"),
+            (("--broker", "host", "--metrics", "metrics.example:9108"),
+             "does not name a numeric IPv4 address"),
         ]
         for args, message in cases:
             with self.subTest(args=args):

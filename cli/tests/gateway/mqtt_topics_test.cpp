@@ -92,5 +92,25 @@ TEST(BrokerAddress, SchemesPortsAndHosts) {
         EXPECT_FALSE(BrokerAddress::parse(remote).loopback()) << remote;
 }
 
+TEST(MetricsAddress, LoopbackUnlessAnotherAddressIsWrittenOut) {
+    const struct {
+        const char *text, *address;
+        bool loopback;
+    } good[] = {
+        {"9108", "127.0.0.1:9108", true},        {"localhost:9108", "127.0.0.1:9108", true},
+        {"127.0.0.2:1", "127.0.0.2:1", true},    {"[::1]:9108", "[::1]:9108", true},
+        {"0.0.0.0:9108", "0.0.0.0:9108", false}, {"192.168.1.5:65535", "192.168.1.5:65535", false},
+        {"[::]:9108", "[::]:9108", false},
+    };
+    for (const auto &g : good) {
+        const MetricsAddress a = MetricsAddress::parse(g.text);
+        EXPECT_EQ(a.text(), g.address) << g.text;
+        EXPECT_EQ(a.loopback(), g.loopback) << g.text;
+    }
+    for (const char *bad : {"", "0", "65536", "host.example:9108", "127.0.0.1:", ":9108",
+                            "127.0.0.1:91x", "::1:9108", "[::1]", "[::1]9108", "[zz]:9108"})
+        EXPECT_THROW(MetricsAddress::parse(bad), UsageError) << bad;
+}
+
 }  // namespace
 }  // namespace lyx::cli
