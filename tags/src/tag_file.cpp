@@ -253,9 +253,25 @@ std::string describeErrno(int error) {
 
 }  // namespace
 
+namespace {
+
+// "FILE:LINE: PROBLEM", or "FILE: PROBLEM" without a line; appended piece by piece, since
+// ":" + string makes GCC 12 warn (-Wrestrict, a false positive on inlined library code).
+std::string located(const std::string &file, int line, const std::string &problem) {
+    std::string out = file;
+    if (line > 0) {
+        out += ':';
+        out += std::to_string(line);
+    }
+    out += ": ";
+    out += problem;
+    return out;
+}
+
+}  // namespace
+
 TagFileError::TagFileError(std::string file, int line, std::string problem)
-    : std::runtime_error(file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " +
-                         problem),
+    : std::runtime_error(located(file, line, problem)),
       file_(std::move(file)),
       line_(line),
       problem_(std::move(problem)) {}

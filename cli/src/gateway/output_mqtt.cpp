@@ -720,7 +720,8 @@ void MqttPublisher::Session::forget(const Forget &request) {
         send(state, "", kStatusQos, true);
         states_.forget(state);
         stateTimes_.erase(state);
-        list += (list.empty() ? "" : ",") + jsonString(level);
+        if (!list.empty()) list += ',';  // appended: see detailKey()
+        list += jsonString(level);
     }
     Outcome outcome;
     outcome.message = heard.empty() ? "tag " + std::to_string(request.tag) +
