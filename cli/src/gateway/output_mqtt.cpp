@@ -492,12 +492,14 @@ void MqttPublisher::Session::applyStations(std::map<int, std::string> levels,
         online = false;
     for (const auto &[number, level] : stations_)
         online_[level] = online_[level] || (number < 32 && (present & (1u << number)) != 0);
-    if (state_ != State::Connected) return;       // subscribed and published when it connects
-    if (!announce_) publishStationStatus(false);  // else announce() publishes them all
+    if (state_ != State::Connected) return;  // subscribed and published when it connects
+    // Subscribed before its status goes out: the broker takes a client's requests in order,
+    // so whoever sees a station "online" can count on its command topic being heard.
     for (const auto &level : before)
         if (!after.contains(level)) client_.unsubscribe(topics_.stationCommands(level));
     for (const auto &level : after)
         if (!before.contains(level)) client_.subscribe(topics_.stationCommands(level), kCommandQos);
+    if (!announce_) publishStationStatus(false);  // else announce() publishes them all
 }
 
 void MqttPublisher::Session::publishStationStatus(bool all) {

@@ -218,11 +218,11 @@ class CommandNetwork(MqttTest):
         self.start_simulator(COMMAND_NETWORK)
         self.replies = self.subscribe(self.broker, "lyx/cmd/+/result", "lyx/+/cmd/+/result",
                                       f"lyx/gateway/{CLIENT}/cmd/+/result", STATUS,
-                                      *self.also_subscribed)
+                                      "lyx/001234/status", *self.also_subscribed)
         self.gateway = self.start_gateway(self.broker, *self.gateway_args)
         self.wait_online(self.replies)
-        wait_for(lambda: "base station 1 is 001234" in self.gateway.errors(),
-                 what="the station's ID")
+        # The station "online": its command topic is subscribed by then.
+        self.replies.wait("lyx/001234/status", match=lambda m: m.payload == "online")
         self.next_id = 0
 
     def request(self, topic, body, timeout=20):
