@@ -133,12 +133,14 @@ void MetricsServer::start() {
     // A scraper needs one connection at a time; a few more leave room for a person with curl.
     // The memory bound per connection caps the headers too: beyond it the library answers
     // 431 itself.
+    // The logger comes first: the library warns through its own logger about
+    // whatever precedes it.
     daemon_ = MHD_start_daemon(
         flags, static_cast<std::uint16_t>(address_.port), nullptr, nullptr, &Handler::handle,
-        handler_.get(), MHD_OPTION_SOCK_ADDR, where, MHD_OPTION_CONNECTION_LIMIT, 16u,
-        MHD_OPTION_CONNECTION_TIMEOUT, 10u, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-        static_cast<std::size_t>(2 * kLargestRequest), MHD_OPTION_NOTIFY_COMPLETED, &completed,
-        nullptr, MHD_OPTION_EXTERNAL_LOGGER, &logError, nullptr, MHD_OPTION_END);
+        handler_.get(), MHD_OPTION_EXTERNAL_LOGGER, &logError, nullptr, MHD_OPTION_SOCK_ADDR, where,
+        MHD_OPTION_CONNECTION_LIMIT, 16u, MHD_OPTION_CONNECTION_TIMEOUT, 10u,
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<std::size_t>(2 * kLargestRequest),
+        MHD_OPTION_NOTIFY_COMPLETED, &completed, nullptr, MHD_OPTION_END);
     if (daemon_ == nullptr)
         throw std::runtime_error("--metrics: cannot serve on " + address_.text() +
                                  " (is the port in use, or the address not this machine's?)");

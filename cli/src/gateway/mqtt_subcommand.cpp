@@ -71,7 +71,10 @@ int mqttCommand(const Arguments &args) {
     // Every output the gateway feeds.
     std::vector<Output *> outputs = {&mqtt};
     if (metrics) outputs.push_back(&*metrics);
-    for (Output *output : outputs) {
+    // The metrics server starts before the MQTT thread connects, so that a
+    // port already in use stops the gateway before it says "online".
+    std::vector<Output *> starting(outputs.rbegin(), outputs.rend());
+    for (Output *output : starting) {
         try {
             output->start();
         } catch (const std::runtime_error &e) {
