@@ -25,18 +25,20 @@ struct HidInfo {
     std::wstring serial;        // the serial-number string
 };
 
-// One opened device. read() and write() may run on different threads.
+// One opened device. Reading and writing may run on different threads.
 class HidDevice {
   public:
     virtual ~HidDevice() = default;
-    // Waits up to `timeoutMs` for an input report and copies its data (the
-    // bytes after the report ID) to `data`. Returns the byte count, 0 on time-out
-    // or interruption, -1 when the device is gone.
-    virtual int read(std::span<std::uint8_t, 64> data, int timeoutMs) = 0;
+    // A descriptor that polls readable while an input report waits, and reports
+    // POLLHUP or POLLERR once the device is gone: one thread waits on every
+    // device at once.
+    virtual int readableFd() const = 0;
+    // Takes one waiting input report without waiting and copies its data (the
+    // bytes after the report ID) to `data`. Returns the byte count, 0 when no
+    // report waits, -1 when the device is gone.
+    virtual int readNow(std::span<std::uint8_t, 64> data) = 0;
     // Writes one 65-byte output report (byte 0 the report ID); false on failure.
     virtual bool write(std::span<const std::uint8_t, 65> report) = 0;
-    // Makes a read that is waiting return soon (at once where the backend can).
-    virtual void interrupt() = 0;
 };
 
 class HidBus {

@@ -1,9 +1,11 @@
 // The hidapi backend: real base stations through hidraw, with a udev monitor on
 // the hidraw subsystem for arrivals and removals.
 //
-// Each device is opened twice, one handle for reading and one for writing, so
-// that the reader thread and a sending thread never share a handle's state.
+// Each device is opened twice: its hidraw node for reading and a hidapi handle
+// for writing, so that the reader thread and a sending thread never share a
+// handle's state.
 
+#include <fcntl.h>
 #include <hidapi/hidapi.h>
 #include <libudev.h>
 #include <poll.h>
@@ -30,16 +32,21 @@ bool initHidapi() {
 
 class HidapiDevice final : public HidDevice {
   public:
-    HidapiDevice(hid_device *reader, hid_device *writer) : reader_(reader), writer_(writer) {}
+    HidapiDevice(int reader, hid_device *writer) : reader_(reader), writer_(writer) {}
     ~HidapiDevice() override {
-        ::hid_close(reader_);
+        ::close(reader_);
         ::hid_close(writer_);
     }
 
-    int read(std::span<std::uint8_t, 64> data, int timeoutMs) override {
-        // Reports without numbered IDs arrive without their ID byte.
-        int n = ::hid_read_timeout(reader_, data.data(), data.size(), timeoutMs);
-        return n < 0 ? -1 : n;
+    int readableFd() const override { return reader_; }
+
+    int readNow(std::span<std::uint8_t, 64> data) override {
+        // A hidraw read gives one whole report; reports without numbered IDs
+        // arrive without their ID byte, as through hidapi's own read.
+        ssize_t n = ::read(reader_, data.data(), data.size());
+        if (n > 0) return static_cast<int>(n);
+        if (n == 0 || errno == EAGAIN || errno == EINTR) return 0;
+        return -1;  // ENODEV and the like: the device has gone
     }
 
     bool write(std::span<const std::uint8_t, 65> report) override {
@@ -47,11 +54,8 @@ class HidapiDevice final : public HidDevice {
                static_cast<int>(report.size());
     }
 
-    // hidraw reads cannot be woken; a waiting read ends within its time limit.
-    void interrupt() override {}
-
   private:
-    hid_device *reader_;
+    int reader_;
     hid_device *writer_;
 };
 
@@ -78,11 +82,13 @@ class HidapiBus final : public HidBus {
 
     std::unique_ptr<HidDevice> open(const HidInfo &info) override {
         if (!initHidapi()) return nullptr;
-        hid_device *reader = ::hid_open_path(info.path.c_str());
-        if (reader == nullptr) return nullptr;
+        // Reports are read from the hidraw node itself, without waiting, so
+        // that one thread can wait on every base station at once.
+        int reader = ::open(info.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (reader < 0) return nullptr;
         hid_device *writer = ::hid_open_path(info.path.c_str());
         if (writer == nullptr) {
-            ::hid_close(reader);
+            ::close(reader);
             return nullptr;
         }
         return std::make_unique<HidapiDevice>(reader, writer);

@@ -71,17 +71,12 @@ int connectDevice(const std::string &path, vhid::Identity &identity) {
 
 class VhidDevice final : public HidDevice {
   public:
-    explicit VhidDevice(int fd) : fd_(fd), cancel_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-    ~VhidDevice() override {
-        ::close(fd_);
-        if (cancel_ >= 0) ::close(cancel_);
-    }
+    explicit VhidDevice(int fd) : fd_(fd) {}
+    ~VhidDevice() override { ::close(fd_); }
 
-    int read(std::span<std::uint8_t, 64> data, int timeoutMs) override {
-        if (!waitReadable(fd_, cancel_, timeoutMs)) {
-            drainCancel();
-            return 0;
-        }
+    int readableFd() const override { return fd_; }
+
+    int readNow(std::span<std::uint8_t, 64> data) override {
         std::array<std::uint8_t, vhid::kReportSize> report{};
         ssize_t n = ::recv(fd_, report.data(), report.size(), MSG_DONTWAIT);
         if (n == 0) return -1;  // the device closed the connection: it is gone
@@ -105,19 +100,8 @@ class VhidDevice final : public HidDevice {
         return false;
     }
 
-    void interrupt() override {
-        std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(cancel_, &one, sizeof one);
-    }
-
   private:
-    void drainCancel() {
-        std::uint64_t value;
-        [[maybe_unused]] ssize_t n = ::read(cancel_, &value, sizeof value);
-    }
-
     int fd_;
-    int cancel_;
 };
 
 class VhidBus final : public HidBus {

@@ -1,5 +1,10 @@
 #include "ports/usb_transport.hpp"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 
 #include "lyx/link/frame.hpp"
@@ -13,69 +18,102 @@ constexpr int kLastWriteSlot = 3;
 constexpr int kLastDeviceSlot = 4;
 }  // namespace
 
-UsbTransport::UsbTransport(std::unique_ptr<HidBus> bus) : bus_(std::move(bus)) {}
+UsbTransport::UsbTransport(std::unique_ptr<HidBus> bus)
+    : bus_(std::move(bus)), wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 UsbTransport::~UsbTransport() {
     stop();
+    if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
 void UsbTransport::start(Receiver received, DeviceChange devicesChanged) {
-    if (!readers_.empty()) return;
-    auto shared = std::make_shared<Receiver>(std::move(received));
-    for (int slot = kFirstReadSlot; slot <= kLastReadSlot; ++slot) {
-        readers_.emplace_back(
-            [this, slot, shared](std::stop_token stop) { readLoop(slot, stop, *shared); });
-    }
+    if (reader_.joinable()) return;
     devicesChanged_ = devicesChanged;
+    reader_ = std::jthread(
+        [this, received = std::move(received)](std::stop_token stop) { readLoop(stop, received); });
     monitoring_ = bus_->startMonitor(std::move(devicesChanged));
 }
 
-void UsbTransport::readLoop(int slot, std::stop_token stop, const Receiver &received) {
+void UsbTransport::wakeReader() {
+    std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+}
+
+// One thread waits on every base station at once and, on each wake, takes all
+// that waits on each of them. Stations whose reports leave in the same USB frame
+// thus cost one wake of this thread and one hand-over, not one each.
+void UsbTransport::readLoop(std::stop_token stop, const Receiver &received) {
+    constexpr int kReaders = kLastReadSlot - kFirstReadSlot + 1;
+    // At most this many reports of one station per wake, so that a flooding
+    // station cannot keep the others waiting.
+    constexpr int kReportsPerWake = 32;
     std::array<std::uint8_t, 64> data{};
     while (!stop.stop_requested()) {
-        std::shared_ptr<HidDevice> device;
+        std::array<std::shared_ptr<HidDevice>, kReaders> devices;
+        std::array<pollfd, kReaders + 1> fds{};
+        std::array<int, kReaders + 1> slotOf{};
+        nfds_t count = 0;
+        fds[count++] = {wakeFd_, POLLIN, 0};
         {
-            std::unique_lock guard(lock_);
-            // An empty slot, or one whose device has gone, waits for the next
-            // enumeration instead of spinning.
-            slotsChanged_.wait(guard, stop,
-                               [&] { return slots_[slot].device && !slots_[slot].failed; });
-            if (stop.stop_requested()) return;
-            device = slots_[slot].device;
-        }
-        int n = device->read(data, kReadLimitMs);
-        if (n > 0) {
-            received({data.data(), static_cast<std::size_t>(n)});
-            data.fill(0);
-        } else if (n < 0) {
-            bool marked = false;
-            {
-                std::lock_guard guard(lock_);
-                if (slots_[slot].device == device && !slots_[slot].failed) {
-                    slots_[slot].failed = true;
-                    marked = true;
-                }
+            std::lock_guard guard(lock_);
+            for (int slot = kFirstReadSlot; slot <= kLastReadSlot; ++slot) {
+                // A slot whose device has gone waits for the next enumeration.
+                if (!slots_[slot].device || slots_[slot].failed) continue;
+                devices[count - 1] = slots_[slot].device;
+                slotOf[count] = slot;
+                fds[count] = {slots_[slot].device->readableFd(), POLLIN, 0};
+                ++count;
             }
-            // A device unplugged and plugged back before this reader noticed
-            // may already have been enumerated again with its old, dead handle;
-            // enumerating once more opens it afresh.
-            if (marked && devicesChanged_) devicesChanged_();
+        }
+        if (::poll(fds.data(), count, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (fds[0].revents != 0) {
+            // The slots changed, or the transport stops: look again.
+            std::uint64_t value;
+            [[maybe_unused]] ssize_t n = ::read(wakeFd_, &value, sizeof value);
+            continue;
+        }
+        for (nfds_t i = 1; i < count; ++i) {
+            if (fds[i].revents == 0) continue;
+            HidDevice &device = *devices[i - 1];
+            int n = 0;
+            for (int taken = 0; taken < kReportsPerWake; ++taken) {
+                n = device.readNow(data);
+                if (n <= 0) break;
+                received({data.data(), static_cast<std::size_t>(n)});
+                data.fill(0);
+            }
+            const bool hungUp = (fds[i].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+            if (n < 0 || (n == 0 && hungUp)) deviceGone(slotOf[i], devices[i - 1]);
         }
     }
+}
+
+void UsbTransport::deviceGone(int slot, const std::shared_ptr<HidDevice> &device) {
+    bool marked = false;
+    {
+        std::lock_guard guard(lock_);
+        if (slots_[slot].device == device && !slots_[slot].failed) {
+            slots_[slot].failed = true;
+            marked = true;
+        }
+    }
+    // A device unplugged and plugged back before the reader noticed may already
+    // have been enumerated again with its old, dead handle; enumerating once
+    // more opens it afresh.
+    if (marked && devicesChanged_) devicesChanged_();
 }
 
 bool UsbTransport::stop() {
     bus_->stopMonitor();
     monitoring_ = false;
-    for (auto &reader : readers_)
-        reader.request_stop();
-    {
-        std::lock_guard guard(lock_);
-        for (auto &slot : slots_) {
-            if (slot.device) slot.device->interrupt();
-        }
+    if (reader_.joinable()) {
+        reader_.request_stop();
+        wakeReader();
+        reader_.join();
     }
-    readers_.clear();  // joins; a reader in a read that cannot be woken ends within its limit
     std::lock_guard guard(lock_);
     for (auto &slot : slots_)
         slot = Slot{};
@@ -112,16 +150,13 @@ void UsbTransport::enumerate() {
         fresh[slot] = Slot{device, info, false};  // a later device with the same slot replaces it
         revisions[slot] = revisionFromRelease(info.release);
     }
-    std::lock_guard guard(lock_);
-    for (auto &old : slots_) {
-        bool kept = false;
-        for (const auto &now : fresh)
-            kept = kept || (old.device && now.device == old.device);
-        if (old.device && !kept) old.device->interrupt();
+    {
+        std::lock_guard guard(lock_);
+        slots_ = fresh;
+        revisions_ = revisions;
     }
-    slots_ = fresh;
-    revisions_ = revisions;
-    slotsChanged_.notify_all();
+    // The reader lets go of devices that have gone and waits on the new ones.
+    wakeReader();
 }
 
 bool UsbTransport::send(std::uint8_t address, std::span<const std::uint8_t> frame) {

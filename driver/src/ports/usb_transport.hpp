@@ -1,14 +1,13 @@
 // USB base stations: a table of 17 slots filled from the HID bus by the slot
-// number each device names in its serial-number string (0 to 4), a reader
-// thread for each of slots 1, 2 and 3, and re-enumeration on every device
-// arrival and removal.
+// number each device names in its serial-number string (0 to 4), one reader
+// thread that waits on the devices of slots 1, 2 and 3 together, and
+// re-enumeration on every device arrival and removal.
 //
-// Threads: readers and the bus monitor run on their own threads; enumerate()
-// runs on the thread that opened the link; send() on any thread.
+// Threads: the reader and the bus monitor run on their own threads;
+// enumerate() runs on the thread that opened the link; send() on any thread.
 #pragma once
 
 #include <array>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -22,7 +21,6 @@ namespace lyx::drv {
 class UsbTransport final : public LinkTransport {
   public:
     static constexpr int kSlots = 17;
-    static constexpr int kReadLimitMs = 1000;
 
     explicit UsbTransport(std::unique_ptr<HidBus> bus);
     ~UsbTransport() override;
@@ -45,14 +43,18 @@ class UsbTransport final : public LinkTransport {
         bool failed = false;  // a read reported the device gone
     };
 
-    void readLoop(int slot, std::stop_token stop, const Receiver &received);
+    void readLoop(std::stop_token stop, const Receiver &received);
+    // Marks `slot` failed if `device` is still its device, and asks for an
+    // enumeration.
+    void deviceGone(int slot, const std::shared_ptr<HidDevice> &device);
+    void wakeReader();
 
     std::unique_ptr<HidBus> bus_;
     mutable std::mutex lock_;
-    std::condition_variable_any slotsChanged_;
     std::array<Slot, kSlots> slots_;
     std::array<float, kSlots> revisions_{};
-    std::vector<std::jthread> readers_;
+    std::jthread reader_;
+    int wakeFd_;                   // written when the slots change or the reader is to stop
     DeviceChange devicesChanged_;  // also called by a reader that finds its device gone
     bool monitoring_ = false;
 };

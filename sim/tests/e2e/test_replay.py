@@ -103,11 +103,15 @@ class Replay(clitest.CliTest):
                 replayed = csv_rows(self.workspace.path(name))
                 self.assertEqual([tuple(r[k] for k in FIELDS) for r in replayed],
                                  [tuple(r[k] for k in FIELDS) for r in original], name)
-                # Each row's time from the first within 5 ms of the original's, scaled.
+                # Each row's time from the first within 5 ms of the original's, scaled;
+                # a stall of the machine may hold back a row or two (at most 1 %), never
+                # by more than 25 ms.
                 late = [(i, b, a / speed) for i, (a, b) in
                         enumerate(zip(offsets(original), offsets(replayed)))
                         if abs(b - a / speed) > 5]
-                if not late:
+                if len(late) <= len(original) // 100 and all(
+                        abs(b - e) <= 25 for _, b, e in late):
+                    late = []
                     break
                 print(f"speed {speed}, try {attempt}: rows off by more than 5 ms "
                       f"(row, ms, expected): {late[:10]}; {self.sim.command('show replay')}",
