@@ -41,15 +41,17 @@ Driver::~Driver() {
 // the new way.
 void Driver::initialise(std::intptr_t callback) {
     callbackAddress = callback;
-    std::lock_guard guard(rxLock);
-    handOver();
+    bool post = false;
+    {
+        std::lock_guard guard(rxLock);
+        post = handOver();
+    }
+    if (post) postHandOver();
 }
 
 void Driver::initialiseMulti(std::intptr_t callback, std::int32_t instance) {
-    callbackAddress = callback;
     instanceNumber = instance;
-    std::lock_guard guard(rxLock);
-    handOver();
+    initialise(callback);
 }
 
 WindowHandle Driver::findOwnWindow(const std::string &title) {
@@ -112,12 +114,14 @@ bool Driver::STARTWORKERS() {
     notifyWindow = window;
 
     std::shared_ptr<LinkTransport> transport = currentTransport();
+    bool post = false;
     {
         std::lock_guard guard(rxLock);
         processing_ = true;
-        handOverPosted_ = false;  // one posted to an earlier window is gone with it
-        processReceived();        // whatever the ring already holds
+        handOverPosted_ = false;   // one posted to an earlier window is gone with it
+        post = processReceived();  // whatever the ring already holds
     }
+    if (post) postHandOver();
     if (transport) {
         LinkTransport::Receiver receiver;
         if (usbMode) {

@@ -158,12 +158,15 @@ class Driver {
                              std::intptr_t lParam);
     // WM_DRVFRAME on the opening thread: calls the callback for the frames held.
     void deliverHeld(WindowHandle window);
-    // After frames were taken: fills the mailbox (polling mode) or posts one
-    // hand-over to the opening thread (callback mode). rxLock held.
-    void handOver();
+    // After frames were taken: fills the mailbox (polling mode), or in callback
+    // mode tells whether a hand-over to the opening thread is due now and marks
+    // it posted. rxLock held; the caller posts it after letting go of rxLock.
+    [[nodiscard]] bool handOver();
+    void postHandOver();   // rxLock not held
     void refillMailbox();  // rxLock held
-    // Takes every complete frame and hands them over, while the link runs; rxLock held.
-    void processReceived();
+    // Takes every complete frame and hands them over, while the link runs;
+    // rxLock held. True when a hand-over is to be posted (see handOver).
+    [[nodiscard]] bool processReceived();
     std::shared_ptr<LinkTransport> currentTransport() const;
     bool stopWorkersAndTransport();
     std::int32_t closeLinkLocked();  // linkLock held

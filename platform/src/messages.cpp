@@ -1,8 +1,10 @@
 // Thread message queues and windows.
 //
 // Each thread's queue is a deque guarded by a mutex, plus an eventfd that is
-// readable exactly while the deque is not empty (written when the deque goes
-// from empty to one message, drained when it becomes empty again). A sent
+// readable while the deque is not empty (written when the deque goes from empty
+// to one message, drained when it becomes empty again). The write comes after
+// the mutex is let go, so that the woken owner does not find it still held; the
+// owner may then, rarely, wake to an empty queue, and drains the eventfd. A sent
 // message carries a SendState through which the owner thread reports the
 // handler's result to the waiting sender.
 
@@ -70,11 +72,22 @@ class ThreadQueue {
 
     // False once the owner thread has ended.
     bool push(Message message) {
-        std::lock_guard guard(lock_);
-        if (closed_) return false;
-        queue_.push_back(std::move(message));
-        if (queue_.size() == 1) signal();
+        bool first = false;
+        {
+            std::lock_guard guard(lock_);
+            if (closed_) return false;
+            queue_.push_back(std::move(message));
+            first = queue_.size() == 1;
+        }
+        if (first) signal();
         return true;
+    }
+
+    // Drains the eventfd of a wake that found nothing: its message was taken
+    // before the push that wrote it had signalled.
+    void settle() {
+        std::lock_guard guard(lock_);
+        if (queue_.empty()) drain();
     }
 
     std::optional<Message> pop() {
@@ -366,7 +379,9 @@ int pumpMessages() {
     ThreadQueue *queue = threadSlot.get(false);
     if (queue == nullptr) return 0;
     int dispatched = 0;
-    for (std::size_t waiting = queue->size(); waiting > 0; --waiting) {
+    std::size_t waiting = queue->size();
+    if (waiting == 0) queue->settle();
+    for (; waiting > 0; --waiting) {
         auto message = queue->pop();
         if (!message) break;
         if (dispatch(*message)) ++dispatched;

@@ -231,7 +231,8 @@ blanks in "quotes"; times as 500ms, 2s, 1.5min or seconds; IDs decimal or 0x):
       add base station <n> (its address byte; on USB its serial number, i.e.
       its slot, unless serial= says otherwise). com=N makes the COM<N> entry.
       report-every=1ms sends at most one USB report a millisecond, as a real
-      full-speed device does: frames that come sooner share the next report.
+      full-speed device does: a frame waits for the next 1 ms USB frame, the
+      same for every station, and frames that come sooner share its report.
       refuse= lists parameters it refuses (none: none). For an existing station
       only channel=, id= and refuse= may be given.
   module <id> [tag=T] [channel=C] [type=T] [rate=HZ] [wave=W] [offset=X]

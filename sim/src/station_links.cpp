@@ -112,10 +112,23 @@ void StationLinks::readPty() {
     }
 }
 
+// The host polls the interrupt endpoints of every device on its bus in the same
+// frames: a report leaves at the next poll, on a grid of `reportEvery` that all
+// stations share, so that the reports of several stations reach the PC together
+// as they do from real ones.
+TimePoint StationLinks::nextPoll(TimePoint t) const {
+    const auto every = std::chrono::duration_cast<Clock::duration>(config_.reportEvery);
+    const auto since = t.time_since_epoch();
+    return TimePoint((since + every - Clock::duration(1)) / every * every);
+}
+
 bool StationLinks::queueReports(std::span<const std::uint8_t> bytes) {
     if (pendingReports_.size() + bytes.size() > kMostPendingReports) return false;
     pendingReports_.insert(pendingReports_.end(), bytes.begin(), bytes.end());
-    if (reportTimer_ == 0) reportTimer_ = loop_.at(nextReport_, [this] { sendDueReport(); });
+    if (reportTimer_ == 0) {
+        nextReport_ = std::max(nextReport_, nextPoll(loop_.now()));
+        reportTimer_ = loop_.at(nextReport_, [this] { sendDueReport(); });
+    }
     return true;
 }
 
@@ -131,7 +144,7 @@ void StationLinks::sendDueReport() {
         return;
     }
     const TimePoint now = loop_.now();
-    nextReport_ = std::max(nextReport_, now - 20 * config_.reportEvery);
+    nextReport_ = std::max(nextReport_, nextPoll(now - 20 * config_.reportEvery));
     while (!pendingReports_.empty() && nextReport_ <= now) {
         const std::size_t n = std::min<std::size_t>(pendingReports_.size(), 64);
         usb_->sendReport(std::span<const std::uint8_t>(pendingReports_.data(), n),
@@ -147,16 +160,7 @@ bool StationLinks::send(std::span<const std::uint8_t> bytes, bool wait) {
     wait = wait && !stalled_;
     bool taken = true;
     if (usb_ && usb_->pluggedIn() && config_.reportEvery.count() > 0) {
-        // Nothing waits and the slot is free: this report goes at once.
-        if (pendingReports_.empty() && loop_.now() >= nextReport_) {
-            const std::uint64_t before = usb_->reportsDropped();
-            usb_->sendFrame(bytes, VirtualHidDevice::Delivery::DropWhenFull);
-            taken = usb_->reportsDropped() == before;
-            nextReport_ =
-                loop_.now() + config_.reportEvery * static_cast<int>((bytes.size() + 63) / 64);
-        } else {
-            taken = queueReports(bytes);
-        }
+        taken = queueReports(bytes);
     } else if (usb_ && usb_->pluggedIn()) {
         std::uint64_t before = usb_->reportsDropped();
         usb_->sendFrame(bytes, wait ? VirtualHidDevice::Delivery::Wait

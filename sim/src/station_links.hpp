@@ -49,6 +49,8 @@ class StationLinks {
     void readPty();
     // USB with reportEvery: queues the bytes for the next report slots.
     bool queueReports(std::span<const std::uint8_t> bytes);
+    // The first USB frame at or after `t` on the shared grid of reportEvery.
+    TimePoint nextPoll(TimePoint t) const;
     void sendDueReport();
     void removeComEntry();
 

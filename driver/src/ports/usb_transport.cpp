@@ -48,6 +48,8 @@ void UsbTransport::readLoop(std::stop_token stop, const Receiver &received) {
     // station cannot keep the others waiting.
     constexpr int kReportsPerWake = 32;
     std::array<std::uint8_t, 64> data{};
+    std::vector<std::uint8_t> batch;
+    batch.reserve(kReaders * kReportsPerWake * data.size());
     while (!stop.stop_requested()) {
         std::array<std::shared_ptr<HidDevice>, kReaders> devices;
         std::array<pollfd, kReaders + 1> fds{};
@@ -75,6 +77,10 @@ void UsbTransport::readLoop(std::stop_token stop, const Receiver &received) {
             [[maybe_unused]] ssize_t n = ::read(wakeFd_, &value, sizeof value);
             continue;
         }
+        // What every station had waiting goes on in one piece: one pass of the
+        // frame processor and one hand-over for all of it, in the order read.
+        batch.clear();
+        std::array<bool, kReaders> gone{};
         for (nfds_t i = 1; i < count; ++i) {
             if (fds[i].revents == 0) continue;
             HidDevice &device = *devices[i - 1];
@@ -82,11 +88,14 @@ void UsbTransport::readLoop(std::stop_token stop, const Receiver &received) {
             for (int taken = 0; taken < kReportsPerWake; ++taken) {
                 n = device.readNow(data);
                 if (n <= 0) break;
-                received({data.data(), static_cast<std::size_t>(n)});
-                data.fill(0);
+                batch.insert(batch.end(), data.begin(), data.begin() + n);
             }
             const bool hungUp = (fds[i].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-            if (n < 0 || (n == 0 && hungUp)) deviceGone(slotOf[i], devices[i - 1]);
+            gone[i - 1] = n < 0 || (n == 0 && hungUp);
+        }
+        if (!batch.empty()) received(batch);
+        for (nfds_t i = 1; i < count; ++i) {
+            if (gone[i - 1]) deviceGone(slotOf[i], devices[i - 1]);
         }
     }
 }

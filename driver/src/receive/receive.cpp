@@ -32,18 +32,22 @@ std::uint64_t nonFillBytes(const link::HeldBytes &bytes, std::size_t count) {
 }
 }  // namespace
 
-void Driver::processReceived() {
-    if (!processing_) return;
+bool Driver::processReceived() {
+    if (!processing_) return false;
     while (PROCESSRX()) {
     }
-    handOver();
+    return handOver();
 }
 
 void Driver::RXAPPEND(std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) return;
-    std::lock_guard guard(rxLock);
-    counters.bytesDropped += rxRing.append(bytes);
-    processReceived();
+    bool post = false;
+    {
+        std::lock_guard guard(rxLock);
+        counters.bytesDropped += rxRing.append(bytes);
+        post = processReceived();
+    }
+    if (post) postHandOver();
 }
 
 void Driver::RXAPPENDWAIT(std::span<const std::uint8_t> bytes, std::stop_token stop) {
@@ -55,7 +59,9 @@ void Driver::RXAPPENDWAIT(std::span<const std::uint8_t> bytes, std::stop_token s
     --roomWaiters_;
     if (stop.stop_requested()) return;
     counters.bytesDropped += rxRing.append(bytes);
-    processReceived();
+    const bool post = processReceived();
+    guard.unlock();
+    if (post) postHandOver();
 }
 
 void Driver::ringSpaceFreed() {
@@ -131,20 +137,35 @@ void Driver::refillMailbox() {
     if (held.pop(mailbox)) mailboxFull = 1;
 }
 
-void Driver::handOver() {
+bool Driver::handOver() {
     if (callbackAddress.load() <= 1) {
         refillMailbox();
-        return;
+        return false;
     }
     // While a command runs nothing is posted: the command posts when it ends.
-    if (handOverPosted_ || held.empty() || commandBusy || stopWorkers) return;
-    handOverPosted_ = platform::postMessage(notifyWindow.load(), kWmDrvFrame,
-                                            static_cast<std::uintptr_t>(callbackAddress.load()), 1);
+    if (handOverPosted_ || held.empty() || commandBusy || stopWorkers) return false;
+    handOverPosted_ = true;
+    return true;
+}
+
+// Posted without rxLock: the opening thread, woken at once, would otherwise
+// find the lock still held by the thread that woke it.
+void Driver::postHandOver() {
+    if (platform::postMessage(notifyWindow.load(), kWmDrvFrame,
+                              static_cast<std::uintptr_t>(callbackAddress.load()), 1)) {
+        return;
+    }
+    std::lock_guard guard(rxLock);
+    handOverPosted_ = false;
 }
 
 void Driver::commandFinished() {
-    std::lock_guard guard(rxLock);
-    handOver();
+    bool post = false;
+    {
+        std::lock_guard guard(rxLock);
+        post = handOver();
+    }
+    if (post) postHandOver();
 }
 
 void Driver::deliverHeld(WindowHandle window) {
@@ -159,9 +180,13 @@ void Driver::deliverHeld(WindowHandle window) {
         ~Leave() {
             d.inCallback = 0;
             d.delivering_ = false;
-            std::lock_guard guard(d.rxLock);
-            d.handOverPosted_ = false;
-            d.handOver();
+            bool post = false;
+            {
+                std::lock_guard guard(d.rxLock);
+                d.handOverPosted_ = false;
+                post = d.handOver();
+            }
+            if (post) d.postHandOver();
         }
     } leave{*this};
     std::size_t budget = 0;
