@@ -1,9 +1,12 @@
 #!/usr/bin/python3
 """Packets delivered to a Python callback from lyx-basestation-sim (its own process): three
 USB base stations, each hearing one module that sends `--rate` packets a second (default
-1 000), for `--seconds`; the packets each module sent against those the callback got.
+1 000), for `--seconds`; the packets each module sent against those the callback got. The
+stations send at most one USB report a millisecond, as real ones do.
 
-    sim_bench.py --build BUILD [--seconds 30] [--rate 1000]
+    sim_bench.py --build BUILD [--seconds 30] [--rate 1000] [--sim PATH]
+
+--sim takes the simulator from elsewhere, to measure an older build against the same one.
 
 The modules are switched on after the link is open and off before the count, so every
 packet sent was one the script could receive. Exits with 1 when a packet was lost.
@@ -30,6 +33,7 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--seconds", type=float, default=30)
     parser.add_argument("--rate", type=int, default=1000)
+    parser.add_argument("--sim", help="the lyx-basestation-sim to run (default: the build's)")
     args = parser.parse_args()
     sys.path.insert(0, os.path.join(args.build, "python"))
     import lyx
@@ -42,10 +46,10 @@ def main():
     subprocess.run([os.path.join(args.build, "bin", "lyx-regsvr"),
                     os.path.join(args.build, "lib", "libLyxDataProviderCOM.so")],
                    check=True, stdout=subprocess.DEVNULL)
-    command = [os.path.join(args.build, "bin", "lyx-basestation-sim"), "--quiet",
+    command = [args.sim or os.path.join(args.build, "bin", "lyx-basestation-sim"), "--quiet",
                "--vhid-dir", os.path.join(folder, "vhid")]
     for n in STATIONS:
-        command += ["-e", f"station {n} usb channel={n}",
+        command += ["-e", f"station {n} usb channel={n} report-every=1ms",
                     "-e", f"module {module_id(n)} tag={1000 + n} channel={n} type=int32 "
                           f"wave=ramp offset=0 amplitude=100000 period=10s rate={args.rate} "
                           "power=off"]

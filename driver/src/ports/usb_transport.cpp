@@ -39,24 +39,28 @@ void UsbTransport::wakeReader() {
     [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
 }
 
-// One thread waits on every base station at once and, on each wake, takes all
-// that waits on each of them. Stations whose reports leave in the same USB frame
-// thus cost one wake of this thread and one hand-over, not one each.
+// One thread waits on every base station at once and, on each wake, takes a
+// report from each station that has one. Stations whose reports leave in the
+// same USB frame thus cost one wake of this thread and one hand-over, not one
+// each. One report per station and wake costs no read that finds nothing in the
+// usual case of a report a millisecond; more waiting wake the poll at once.
 void UsbTransport::readLoop(std::stop_token stop, const Receiver &received) {
     constexpr int kReaders = kLastReadSlot - kFirstReadSlot + 1;
-    // At most this many reports of one station per wake, so that a flooding
-    // station cannot keep the others waiting.
-    constexpr int kReportsPerWake = 32;
     std::array<std::uint8_t, 64> data{};
     std::vector<std::uint8_t> batch;
-    batch.reserve(kReaders * kReportsPerWake * data.size());
+    batch.reserve(kReaders * data.size());
+    std::array<std::shared_ptr<HidDevice>, kReaders> devices;
+    std::array<pollfd, kReaders + 1> fds{};
+    std::array<int, kReaders + 1> slotOf{};
+    nfds_t count = 0;
+    bool look = true;
     while (!stop.stop_requested()) {
-        std::array<std::shared_ptr<HidDevice>, kReaders> devices;
-        std::array<pollfd, kReaders + 1> fds{};
-        std::array<int, kReaders + 1> slotOf{};
-        nfds_t count = 0;
-        fds[count++] = {wakeFd_, POLLIN, 0};
-        {
+        if (look) {
+            // The devices to wait on, taken again only when the slots change.
+            look = false;
+            devices = {};
+            count = 0;
+            fds[count++] = {wakeFd_, POLLIN, 0};
             std::lock_guard guard(lock_);
             for (int slot = kFirstReadSlot; slot <= kLastReadSlot; ++slot) {
                 // A slot whose device has gone waits for the next enumeration.
@@ -75,27 +79,25 @@ void UsbTransport::readLoop(std::stop_token stop, const Receiver &received) {
             // The slots changed, or the transport stops: look again.
             std::uint64_t value;
             [[maybe_unused]] ssize_t n = ::read(wakeFd_, &value, sizeof value);
+            look = true;
             continue;
         }
-        // What every station had waiting goes on in one piece: one pass of the
+        // What the stations had waiting goes on in one piece: one pass of the
         // frame processor and one hand-over for all of it, in the order read.
         batch.clear();
         std::array<bool, kReaders> gone{};
         for (nfds_t i = 1; i < count; ++i) {
             if (fds[i].revents == 0) continue;
-            HidDevice &device = *devices[i - 1];
-            int n = 0;
-            for (int taken = 0; taken < kReportsPerWake; ++taken) {
-                n = device.readNow(data);
-                if (n <= 0) break;
-                batch.insert(batch.end(), data.begin(), data.begin() + n);
-            }
+            const int n = devices[i - 1]->readNow(data);
+            if (n > 0) batch.insert(batch.end(), data.begin(), data.begin() + n);
             const bool hungUp = (fds[i].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
             gone[i - 1] = n < 0 || (n == 0 && hungUp);
         }
         if (!batch.empty()) received(batch);
         for (nfds_t i = 1; i < count; ++i) {
-            if (gone[i - 1]) deviceGone(slotOf[i], devices[i - 1]);
+            if (!gone[i - 1]) continue;
+            deviceGone(slotOf[i], devices[i - 1]);
+            look = true;
         }
     }
 }
