@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -125,6 +126,13 @@ TEST(Messages, MessageFdIsReadableExactlyWhileMessagesWait) {
     EXPECT_TRUE(readable(fd));
     EXPECT_EQ(LyxPumpMessages(), 2);
     EXPECT_EQ(calls, 2);
+    EXPECT_FALSE(readable(fd));
+    // A poster signals after letting go of the queue, so a wake may find its
+    // message already taken: that pump settles the descriptor instead of
+    // leaving it readable for ever (a loop that would spin).
+    std::uint64_t late = 1;
+    ASSERT_EQ(::write(fd, &late, sizeof late), static_cast<ssize_t>(sizeof late));
+    EXPECT_EQ(LyxPumpMessages(), 0);
     EXPECT_FALSE(readable(fd));
     destroyWindow(w);
 }
