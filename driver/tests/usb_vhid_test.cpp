@@ -213,3 +213,43 @@ TEST_F(UsbLink, NoBaseStationStillOpensAndSendsNothing) {
     EXPECT_EQ(READREVISION(1), 0.0f);
     EXPECT_EQ(CLOSEPORT(), 0);
 }
+
+TEST_F(UsbLink, ThreeStationsShareOneReaderAndOneGoneStopsNoneOfTheOthers) {
+    useCallback2();
+    std::array<VirtualHidDevice *, 3> stations{&add("bs1", baseStation("1")),
+                                               &add("bs2", baseStation("2")),
+                                               &add("bs3", baseStation("3"))};
+    ASSERT_EQ(OPENUSB(), 0);
+    for (std::uint8_t n = 1; n <= 3; ++n)
+        ASSERT_TRUE(deliverFrom(*stations[n - 1], frame(n, {0x03, n, 0xFF})));
+    const auto numbered = [](std::uint8_t n, int i) {
+        return lyx::link::buildFrame(n, Bytes{0x03, n, static_cast<std::uint8_t>(i)});
+    };
+    // Each station's frames in its own order, none lost, all through the one reader.
+    const auto sendAndCheck = [&](std::initializer_list<std::uint8_t> from, int count) {
+        received.clear();
+        for (int i = 0; i < count; ++i) {
+            for (std::uint8_t n : from)
+                stations[n - 1]->sendFrame(numbered(n, i));
+        }
+        ASSERT_TRUE(pumpUntil([&] { return received.size() >= from.size() * count; }));
+        for (std::uint8_t n : from) {
+            std::vector<Bytes> got;
+            for (const auto &r : received) {
+                for (int i = 0; i < count; ++i) {
+                    if (r.frame == numbered(n, i)) got.push_back(r.frame);
+                }
+            }
+            ASSERT_EQ(got.size(), static_cast<std::size_t>(count)) << "station " << int(n);
+            for (int i = 0; i < count; ++i)
+                EXPECT_EQ(got[i], numbered(n, i)) << "station " << int(n) << " frame " << i;
+        }
+    };
+    sendAndCheck({1, 2, 3}, 100);
+    stations[1]->unplug();
+    ASSERT_TRUE(stations[1]->waitForNoConnections(2000));
+    sendAndCheck({1, 3}, 100);
+    ASSERT_TRUE(stations[1]->plugIn());
+    ASSERT_TRUE(deliverFrom(*stations[1], frame(2, {0x03, 2, 0xFE})));
+    sendAndCheck({1, 2, 3}, 50);
+}
