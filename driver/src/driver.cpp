@@ -41,12 +41,7 @@ Driver::~Driver() {
 // the new way.
 void Driver::initialise(std::intptr_t callback) {
     callbackAddress = callback;
-    bool post = false;
-    {
-        std::lock_guard guard(rxLock);
-        post = handOver();
-    }
-    if (post) postHandOver();
+    thenHandOver([this] { return handOver(); });
 }
 
 void Driver::initialiseMulti(std::intptr_t callback, std::int32_t instance) {
@@ -114,14 +109,11 @@ bool Driver::STARTWORKERS() {
     notifyWindow = window;
 
     std::shared_ptr<LinkTransport> transport = currentTransport();
-    bool post = false;
-    {
-        std::lock_guard guard(rxLock);
+    thenHandOver([this] {
         processing_ = true;
         handOverPosted_ = false;   // one posted to an earlier window is gone with it
-        post = processReceived();  // whatever the ring already holds
-    }
-    if (post) postHandOver();
+        return processReceived();  // whatever the ring already holds
+    });
     if (transport) {
         LinkTransport::Receiver receiver;
         if (usbMode) {

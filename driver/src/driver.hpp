@@ -162,7 +162,18 @@ class Driver {
     // mode tells whether a hand-over to the opening thread is due now and marks
     // it posted. rxLock held; the caller posts it after letting go of rxLock.
     [[nodiscard]] bool handOver();
-    void postHandOver();   // rxLock not held
+    void postHandOver();  // rxLock not held
+    // Runs `step` under rxLock and posts the hand-over it asks for (its result,
+    // as handOver's) once the lock is let go.
+    template <class Step>
+    void thenHandOver(Step step) {
+        bool post = false;
+        {
+            std::lock_guard guard(rxLock);
+            post = step();
+        }
+        if (post) postHandOver();
+    }
     void refillMailbox();  // rxLock held
     // Takes every complete frame and hands them over, while the link runs;
     // rxLock held. True when a hand-over is to be posted (see handOver).

@@ -251,10 +251,6 @@ std::string describeErrno(int error) {
     return std::strerror(error);
 }
 
-}  // namespace
-
-namespace {
-
 // "FILE:LINE: PROBLEM", or "FILE: PROBLEM" without a line; appended piece by piece, since
 // ":" + string makes GCC 12 warn (-Wrestrict, a false positive on inlined library code).
 std::string located(const std::string &file, int line, const std::string &problem) {

@@ -27,20 +27,17 @@ namespace {
 constexpr int kIdentityWaitMs = 500;
 constexpr int kWriteWaitMs = 50;
 
-// Waits for `fd` to become readable; false on time-out or when `cancelFd`
-// became readable first.
-bool waitReadable(int fd, int cancelFd, int timeoutMs) {
-    std::array<pollfd, 2> fds{{{fd, POLLIN, 0}, {cancelFd, POLLIN, 0}}};
+// Waits up to `timeoutMs` for `fd` to become readable.
+bool waitReadable(int fd, int timeoutMs) {
+    pollfd p{fd, POLLIN, 0};
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                         deadline - std::chrono::steady_clock::now())
                                         .count());
-        int n = ::poll(fds.data(), cancelFd >= 0 ? 2 : 1, std::max(left, 0));
+        int n = ::poll(&p, 1, std::max(left, 0));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        if (cancelFd >= 0 && fds[1].revents != 0) return false;
-        return fds[0].revents != 0;
+        return n > 0 && p.revents != 0;
     }
 }
 
@@ -53,7 +50,7 @@ int connectDevice(const std::string &path, vhid::Identity &identity) {
     int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
     if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        !waitReadable(fd, -1, kIdentityWaitMs)) {
+        !waitReadable(fd, kIdentityWaitMs)) {
         ::close(fd);
         return -1;
     }

@@ -41,13 +41,10 @@ bool Driver::processReceived() {
 
 void Driver::RXAPPEND(std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) return;
-    bool post = false;
-    {
-        std::lock_guard guard(rxLock);
+    thenHandOver([&] {
         counters.bytesDropped += rxRing.append(bytes);
-        post = processReceived();
-    }
-    if (post) postHandOver();
+        return processReceived();
+    });
 }
 
 void Driver::RXAPPENDWAIT(std::span<const std::uint8_t> bytes, std::stop_token stop) {
@@ -160,12 +157,7 @@ void Driver::postHandOver() {
 }
 
 void Driver::commandFinished() {
-    bool post = false;
-    {
-        std::lock_guard guard(rxLock);
-        post = handOver();
-    }
-    if (post) postHandOver();
+    thenHandOver([this] { return handOver(); });
 }
 
 void Driver::deliverHeld(WindowHandle window) {
@@ -180,13 +172,10 @@ void Driver::deliverHeld(WindowHandle window) {
         ~Leave() {
             d.inCallback = 0;
             d.delivering_ = false;
-            bool post = false;
-            {
-                std::lock_guard guard(d.rxLock);
+            d.thenHandOver([&] {
                 d.handOverPosted_ = false;
-                post = d.handOver();
-            }
-            if (post) d.postHandOver();
+                return d.handOver();
+            });
         }
     } leave{*this};
     std::size_t budget = 0;
